@@ -1,0 +1,31 @@
+// The update checker: started with the menu controller, target of the update entry.
+#pragma once
+
+#include "MenuTarget.h"
+#include "Service.h"
+
+#include <memory>
+
+namespace platform {
+
+class UpdaterController : public MenuTarget {
+public:
+    virtual ~UpdaterController() = default;
+    virtual void checkForUpdates() = 0;
+
+    bool performAction(const std::string& selector, const MenuItem&) override
+    {
+        if (selector != "checkForUpdates:")
+            return false;
+        checkForUpdates();
+        return true;
+    }
+};
+
+class UpdaterFactory : public Service<UpdaterFactory> {
+public:
+    virtual ~UpdaterFactory() = default;
+    virtual std::shared_ptr<UpdaterController> makeController(bool startingUpdater) = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,29 @@
+// The per-user defaults store: one JSON object in $XDG_CONFIG_HOME/kovra-radio/settings.json,
+// read afresh on every lookup and replaced atomically on every write.
+#pragma once
+
+#include "UserDefaults.h" // the interface, platform/UserDefaults.h
+
+#include <QString>
+
+namespace platform::linux_impl {
+
+class JsonUserDefaults final : public UserDefaults {
+public:
+    explicit JsonUserDefaults(QString filePath);
+
+    std::optional<std::vector<DefaultsValue>> arrayForKey(const std::string& key) override;
+    void setObject(const std::vector<std::string>& array, const std::string& key) override;
+
+    const QString& filePath() const { return filePath_; }
+
+    // $XDG_CONFIG_HOME/kovra-radio/settings.json, with ~/.config when the variable is unset or not absolute.
+    static QString defaultFilePath();
+    // Larger files are refused rather than read: nothing we write comes near this.
+    static constexpr qint64 maxFileSize = 1024 * 1024;
+
+private:
+    QString filePath_;
+};
+
+} // namespace platform::linux_impl

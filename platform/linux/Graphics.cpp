@@ -1,0 +1,226 @@
+// Fonts, text measuring, the antenna symbol and drawing into images, on QPainter. Images keep
+// what was drawn as a list of operations and replay it at the device size they are shown at.
+#include "Factories.h"
+#include "QtGraphics.h"
+
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include <cmath>
+#include <variant>
+#include <vector>
+
+// The compiled-in resources live in a static library: nothing else references their
+// initialiser, so the linker would drop it unless we call it.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace platform::linux_impl {
+
+namespace {
+
+const char* const kAntennaSymbol = "antenna.radiowaves.left.and.right";
+const char* const kAntennaResource = ":/symbols/antenna.radiowaves.left.and.right.svg";
+const char* const kColourEmojiFamily = "Noto Color Emoji";
+
+QString toQString(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+// A named symbol drawn from its SVG at whatever size it is asked for.
+class SymbolImage final : public PaintableImage {
+public:
+    SymbolImage(std::shared_ptr<QSvgRenderer> renderer, Size size) : renderer_(std::move(renderer)), size_(size) {}
+
+    Size size() const override { return size_; }
+    // A symbol is finished artwork: drawing into it is not offered.
+    void lockFocus() override {}
+    void unlockFocus() override {}
+    void drawText(const std::string&, Point, const Font&) override {}
+    void drawImage(const Image&, Rect) override {}
+    void setTemplate(bool isTemplate) override { template_ = isTemplate; }
+    bool isTemplate() const override { return template_; }
+
+    void paint(QPainter& painter, const QRectF& target) const override { renderer_->render(&painter, target); }
+    std::shared_ptr<const PaintableImage> snapshot() const override
+    {
+        return std::make_shared<SymbolImage>(*this);
+    }
+
+private:
+    std::shared_ptr<QSvgRenderer> renderer_;
+    Size size_;
+    bool template_ = false;
+};
+
+// An image drawn by the program: a size and the operations drawn into it, origin lower left.
+class CanvasImage final : public PaintableImage {
+public:
+    explicit CanvasImage(Size size) : size_(size) {}
+
+    Size size() const override { return size_; }
+    void lockFocus() override { focused_ = true; }
+    void unlockFocus() override { focused_ = false; }
+
+    void drawText(const std::string& text, Point at, const Font& font) override
+    {
+        if (focused_)
+            operations_.push_back(TextOperation{toQString(text), at, font});
+    }
+    void drawImage(const Image& image, Rect in) override
+    {
+        const auto* paintable = dynamic_cast<const PaintableImage*>(&image);
+        if (focused_ && paintable)
+            operations_.push_back(ImageOperation{paintable->snapshot(), in});
+    }
+    void setTemplate(bool isTemplate) override { template_ = isTemplate; }
+    bool isTemplate() const override { return template_; }
+
+    void paint(QPainter& painter, const QRectF& target) const override
+    {
+        if (size_.width <= 0 || size_.height <= 0)
+            return;
+        painter.save();
+        painter.translate(target.topLeft());
+        painter.scale(target.width() / size_.width, target.height() / size_.height);
+        painter.setClipRect(QRectF(0, 0, size_.width, size_.height));
+        for (const auto& operation : operations_)
+            std::visit([&](const auto& op) { replay(painter, op); }, operation);
+        painter.restore();
+    }
+    std::shared_ptr<const PaintableImage> snapshot() const override
+    {
+        return std::make_shared<CanvasImage>(*this);
+    }
+
+private:
+    struct TextOperation {
+        QString text;
+        Point at;
+        Font font;
+    };
+    struct ImageOperation {
+        std::shared_ptr<const PaintableImage> image;
+        Rect in;
+    };
+
+    // The point names the text's lower left corner, that is the bottom of its descent.
+    void replay(QPainter& painter, const TextOperation& op) const
+    {
+        const QFont font = qtFont(op.font);
+        const QFontMetricsF metrics(font);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QPointF(op.at.x, size_.height - op.at.y - metrics.descent()), op.text);
+    }
+    void replay(QPainter& painter, const ImageOperation& op) const
+    {
+        op.image->paint(painter, QRectF(op.in.x, size_.height - op.in.y - op.in.height, op.in.width, op.in.height));
+    }
+
+    Size size_;
+    std::vector<std::variant<TextOperation, ImageOperation>> operations_;
+    bool focused_ = false;
+    bool template_ = false;
+};
+
+class QtGraphics final : public Graphics {
+public:
+    QtGraphics()
+    {
+        initResources();
+        antenna_ = std::make_shared<QSvgRenderer>(QString::fromLatin1(kAntennaResource));
+        if (!antenna_->isValid())
+            antenna_.reset();
+    }
+
+    // The desktop's general font size: Linux desktops have no separate "small system" size for
+    // status text (the smallest readable font is meant for captions), and the title sits in
+    // the panel beside other items drawn in the general font.
+    double smallSystemFontSize() override
+    {
+        const QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        if (font.pixelSize() > 0)
+            return font.pixelSize();
+        const double pixels = QFontInfo(font).pixelSize();
+        return pixels > 0 ? pixels : 11.0;
+    }
+
+    Size sizeOfText(const std::string& text, const Font& font) override
+    {
+        const QFontMetricsF metrics(qtFont(font));
+        return Size{metrics.horizontalAdvance(toQString(text)), metrics.ascent() + metrics.descent()};
+    }
+
+    std::shared_ptr<Image> imageWithSystemSymbolName(const std::string& name) override
+    {
+        if (name != kAntennaSymbol || !antenna_)
+            return nullptr;
+        const QSizeF natural = antenna_->viewBoxF().size();
+        return std::make_shared<SymbolImage>(antenna_, Size{natural.width(), natural.height()});
+    }
+
+    std::shared_ptr<Image> imageWithSize(Size size) override { return std::make_shared<CanvasImage>(size); }
+
+private:
+    std::shared_ptr<QSvgRenderer> antenna_;
+};
+
+} // namespace
+
+QFont qtFont(const Font& font)
+{
+    QFont result = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    result.setFamilies({result.family(), QString::fromLatin1(kColourEmojiFamily)});
+    result.setPixelSize(std::max(1, int(std::lround(font.pointSize))));
+    return result;
+}
+
+QImage PaintableImage::render(double scale) const
+{
+    const Size logical = size();
+    const QSize device(std::max(1, int(std::ceil(logical.width * scale))),
+                       std::max(1, int(std::ceil(logical.height * scale))));
+    QImage image(device, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+    paint(painter, QRectF(0, 0, logical.width * scale, logical.height * scale));
+    return image;
+}
+
+QImage PaintableImage::renderSquare(int side) const
+{
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    const Size logical = size();
+    if (logical.width <= 0 || logical.height <= 0)
+        return image;
+    const double scale = std::min(side / logical.width, side / logical.height);
+    const QSizeF drawn(logical.width * scale, logical.height * scale);
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+    // Whole-pixel offsets keep vertical and horizontal edges crisp.
+    paint(painter, QRectF(QPointF(std::floor((side - drawn.width()) / 2), std::floor((side - drawn.height()) / 2)),
+                          drawn));
+    return image;
+}
+
+QIcon trayIconFromImage(const Image* image)
+{
+    const auto* paintable = dynamic_cast<const PaintableImage*>(image);
+    if (!paintable)
+        return QIcon();
+    QIcon icon;
+    for (int side : kTrayIconSides)
+        icon.addPixmap(QPixmap::fromImage(paintable->renderSquare(side)));
+    return icon;
+}
+
+std::shared_ptr<Graphics> makeGraphics() { return std::make_shared<QtGraphics>(); }
+
+} // namespace platform::linux_impl

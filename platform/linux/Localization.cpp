@@ -1,0 +1,42 @@
+// The menu's fixed texts from the translation tables compiled into the binary, in the user's
+// language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), English when we have no table for it.
+#include "Factories.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QTranslator>
+
+namespace platform::linux_impl {
+
+namespace {
+
+const char* const kContext = "MenuManager";
+
+class QtLocalization final : public Localization {
+public:
+    QtLocalization()
+    {
+        // As with a bundle's development language: a language we have no table for reads in
+        // English, not in bare keys.
+        if (translator_.load(QLocale::system(), QStringLiteral("kovra-radio"), QStringLiteral("_"),
+                             QStringLiteral(":/translations")) ||
+            translator_.load(QStringLiteral("kovra-radio_en"), QStringLiteral(":/translations")))
+            QCoreApplication::installTranslator(&translator_);
+    }
+    ~QtLocalization() override { QCoreApplication::removeTranslator(&translator_); }
+
+    // A key the table lacks comes back unchanged.
+    std::string localizedString(const std::string& key) override
+    {
+        return QCoreApplication::translate(kContext, key.c_str()).toStdString();
+    }
+
+private:
+    QTranslator translator_;
+};
+
+} // namespace
+
+std::shared_ptr<Localization> makeLocalization() { return std::make_shared<QtLocalization>(); }
+
+} // namespace platform::linux_impl

@@ -1,0 +1,36 @@
+// Launch at login through XDG autostart: our entry $XDG_CONFIG_HOME/autostart/kovra-radio.desktop.
+#pragma once
+
+#include "../LoginItem.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace platform::linux_impl {
+
+class XdgAutostartLoginItem final : public LoginItemService {
+public:
+    // executable: the program the entry starts (this very binary in the app).
+    explicit XdgAutostartLoginItem(QString executable);
+
+    // The status is read from the files every time: the desktop's own settings may change them.
+    LoginItemStatus status() override;
+    bool registerService() override;
+    bool unregisterService() override;
+
+    // Where our entry lives, from the environment at the time of the call.
+    static QString userEntryPath();
+
+private:
+    QString executable_;
+};
+
+// One argument of a desktop entry's Exec key, quoted and escaped so that any path survives;
+// empty when the text cannot be carried (control characters).
+QString desktopExecArgument(const QString& argument);
+// The autostart entry that starts executable; empty when the path cannot be written.
+QByteArray autostartEntry(const QString& executable);
+// Whether an entry's text asks the session to start it: not Hidden, not switched off.
+bool autostartEntryEnabled(const QByteArray& entry);
+
+} // namespace platform::linux_impl

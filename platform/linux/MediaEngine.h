@@ -1,0 +1,92 @@
+// The libmpv media engine: one warm mpv handle for the whole process, lent to whichever player
+// was last told to play, with reconnection of failed or stalled live streams.
+#pragma once
+
+#include "Media.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+struct mpv_handle;
+struct mpv_event;
+
+namespace platform::linux_impl {
+
+// Owns the libmpv handle (created on first playback, kept until the application quits) and
+// remembers which player front and item it currently serves. Everything runs on the main
+// thread; libmpv's own threads only post a queued call that drains its events here.
+class MediaSession : public QObject {
+    Q_OBJECT
+
+public:
+    using Clock = std::chrono::steady_clock;
+
+    MediaSession();
+    ~MediaSession() override;
+
+    // Player fronts identify themselves by address; only the current owner is obeyed.
+    void start(const void* owner, const MediaItem* item, const QString& url);
+    void resume(const void* owner);
+    void pause(const void* owner);
+    void release(const void* owner);
+    void seek(const void* owner, double seconds);
+
+    bool owns(const void* owner) const { return owner_ != nullptr && owner_ == owner; }
+    bool serves(const MediaItem* item) const { return owner_ != nullptr && item_ == item; }
+    // Seconds, or none while the position is unknown.
+    std::optional<double> position(const void* owner) const;
+    std::vector<MediaTimeRange> seekableRanges(const MediaItem* item) const;
+
+    // Silences playback and hands the handle to a worker thread for destruction.
+    void shutdown();
+
+private:
+    enum class Entry { None, Loading, Playing };
+
+    bool ensureHandle();
+    void load();
+    void silence();
+    void forget();
+    void scheduleRetry();
+    void watchdog();
+    void drainEvents();
+    void handleEvent(const mpv_event& event);
+    void setPause(bool paused);
+    void command(std::initializer_list<const char*> args, uint64_t userdata = 0);
+    static void wakeup(void* context);
+
+    mpv_handle* mpv_ = nullptr;
+    bool shutDown_ = false;
+    std::thread destroyer_;
+    std::atomic<bool> drainQueued_{false};
+
+    const void* owner_ = nullptr;
+    const MediaItem* item_ = nullptr;
+    QString url_;
+    bool wantPlay_ = false;
+
+    Entry entry_ = Entry::None;
+    uint64_t loadGeneration_ = 0;
+    int64_t expectedEntryId_ = -1;
+    // The expected entry has started: property values now describe our stream, not the last one.
+    bool fileStarted_ = false;
+    std::optional<double> timePos_;
+    std::optional<double> pendingSeek_;
+    std::vector<std::pair<double, double>> cachedRanges_;
+
+    QTimer retryTimer_;
+    QTimer watchdogTimer_;
+    int backoffMs_;
+    Clock::time_point lastProgress_;
+    std::optional<Clock::time_point> playingSince_;
+};
+
+} // namespace platform::linux_impl

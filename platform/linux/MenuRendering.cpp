@@ -1,0 +1,55 @@
+// Mapping of menu model items onto Qt's menu vocabulary, and the tray's tooltip text.
+#include "MenuRendering.h"
+
+namespace platform::linux_impl {
+
+namespace {
+constexpr uint32_t kShiftMask = 0x20000;
+constexpr uint32_t kControlMask = 0x40000;
+} // namespace
+
+QKeySequence shortcutFor(const MenuItem& item)
+{
+    const QString key = QString::fromStdString(item.keyEquivalent());
+    if (key.isEmpty())
+        return {};
+    const uint32_t mask = item.keyEquivalentModifierMask();
+    QString text;
+    if (mask & kControlMask)
+        text += QStringLiteral("Meta+");
+    if (mask & EventModifierFlagCommand)
+        text += QStringLiteral("Ctrl+");
+    if (mask & EventModifierFlagOption)
+        text += QStringLiteral("Alt+");
+    if ((mask & kShiftMask) || (key.size() == 1 && key.at(0).isUpper()))
+        text += QStringLiteral("Shift+");
+    text += key.size() == 1 ? key.toUpper() : key;
+    return QKeySequence::fromString(text, QKeySequence::PortableText);
+}
+
+QString actionText(const std::string& title)
+{
+    QString text = QString::fromStdString(title);
+    text.replace(QLatin1Char('&'), QLatin1String("&&"));
+    return text;
+}
+
+bool isToggleItem(const MenuItem& item)
+{
+    if (item.isSeparatorItem())
+        return false;
+    if (item.state() == ControlStateValueOn)
+        return true;
+    const std::string& action = item.action();
+    return action == "channelSelected:" || action == "assignHotkey:" || action == "toggleLaunchAtLogin";
+}
+
+bool isEnabledItem(const MenuItem& item) { return !item.action().empty() || item.submenu() != nullptr; }
+
+QString toolTipForTitle(const std::string& title)
+{
+    const QString trimmed = QString::fromStdString(title).trimmed();
+    return trimmed.isEmpty() ? QStringLiteral("Kovra Radio") : trimmed;
+}
+
+} // namespace platform::linux_impl

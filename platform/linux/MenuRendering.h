@@ -1,0 +1,33 @@
+// How a menu model item looks in a Qt menu and how the tray names itself: plain functions the
+// status item uses and the platform tests check.
+#pragma once
+
+#include "Menu.h"
+
+#include <QKeySequence>
+#include <QString>
+
+#include <string>
+
+namespace platform::linux_impl {
+
+// The item's key equivalent as a key sequence: Command reads as Ctrl, Option as Alt, Control
+// as Meta, and an upper-case letter adds Shift. Empty when the item has none.
+QKeySequence shortcutFor(const MenuItem& item);
+
+// The title as QAction text: '&' would otherwise mark a mnemonic and vanish.
+QString actionText(const std::string& title);
+
+// Items that can show a check mark: those whose state is on, and the kinds that switch on and
+// off (channels, launch at login, slot assignments), so the desktop keeps their space for the
+// mark when it is off.
+bool isToggleItem(const MenuItem& item);
+
+// Items without an action or a submenu can do nothing and are shown disabled.
+bool isEnabledItem(const MenuItem& item);
+
+// The tray has no text beside its icon: the status title (" " + channel name) goes into the
+// tooltip, trimmed; without a title the tooltip names the application.
+QString toolTipForTitle(const std::string& title);
+
+} // namespace platform::linux_impl

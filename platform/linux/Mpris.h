@@ -1,0 +1,140 @@
+// The MPRIS2 object on the session bus: what desktops show as now playing, and the media commands
+// (keys, applets, playerctl) they send back. One object answers for both services.
+#pragma once
+
+#include "NowPlaying.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusContext>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <memory>
+
+namespace platform::linux_impl {
+
+// Holds the published state and the command centre to call; exported at /org/mpris/MediaPlayer2
+// under org.mpris.MediaPlayer2.kovra_radio while it lives (the application owns it).
+class MprisObject : public QObject {
+    Q_OBJECT
+
+public:
+    explicit MprisObject(QObject* parent);
+    ~MprisObject() override;
+
+    void setNowPlayingInfo(const NowPlayingInfo& info);
+    void setPlaybackState(PlaybackState state);
+    void setCommandCenter(std::weak_ptr<RemoteCommandCenter> commands) { commands_ = std::move(commands); }
+
+    QVariantMap metadata() const;
+    QString playbackStatus() const;
+    // Whether the command has a handler to run.
+    bool canRun(RemoteCommand& (RemoteCommandCenter::*command)()) const;
+    bool canControl() const;
+
+    // Runs the command; false when it failed or nothing handles it.
+    bool run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval = 0);
+
+private:
+    struct Capabilities {
+        bool canPlay = false, canPause = false, canGoNext = false, canGoPrevious = false, canSeek = false,
+             canControl = false;
+        bool operator==(const Capabilities&) const = default;
+    };
+    Capabilities capabilities() const;
+    void announce(QVariantMap changed);
+
+    NowPlayingInfo info_;
+    bool hasInfo_ = false;
+    PlaybackState state_ = PlaybackState::Unknown;
+    std::weak_ptr<RemoteCommandCenter> commands_;
+    Capabilities announced_;
+    bool registered_ = false;
+};
+
+// org.mpris.MediaPlayer2
+class MprisRootAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ canQuit)
+    Q_PROPERTY(bool CanRaise READ canRaise)
+    Q_PROPERTY(bool HasTrackList READ hasTrackList)
+    Q_PROPERTY(QString Identity READ identity)
+    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ supportedUriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ supportedMimeTypes)
+
+public:
+    explicit MprisRootAdaptor(MprisObject* parent) : QDBusAbstractAdaptor(parent) {}
+
+    bool canQuit() const { return true; }
+    bool canRaise() const { return false; }
+    bool hasTrackList() const { return false; }
+    QString identity() const;
+    QString desktopEntry() const;
+    QStringList supportedUriSchemes() const { return {}; }
+    QStringList supportedMimeTypes() const { return {}; }
+
+public Q_SLOTS:
+    void Raise() {}
+    void Quit();
+};
+
+// org.mpris.MediaPlayer2.Player
+class MprisPlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(double Rate READ rate WRITE setRate)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(double MinimumRate READ rate)
+    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(bool CanGoNext READ canGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ canGoPrevious)
+    Q_PROPERTY(bool CanPlay READ canPlay)
+    Q_PROPERTY(bool CanPause READ canPause)
+    Q_PROPERTY(bool CanSeek READ canSeek)
+    Q_PROPERTY(bool CanControl READ canControl)
+
+public:
+    explicit MprisPlayerAdaptor(MprisObject* parent) : QDBusAbstractAdaptor(parent), object_(parent) {}
+
+    QString playbackStatus() const { return object_->playbackStatus(); }
+    double rate() const { return 1.0; }
+    void setRate(double) {}
+    QVariantMap metadata() const { return object_->metadata(); }
+    double volume() const { return 1.0; }
+    void setVolume(double) {}
+    qlonglong position() const { return 0; }
+    bool canGoNext() const { return object_->canRun(&RemoteCommandCenter::nextTrackCommand); }
+    bool canGoPrevious() const { return object_->canRun(&RemoteCommandCenter::previousTrackCommand); }
+    bool canPlay() const { return object_->canRun(&RemoteCommandCenter::playCommand); }
+    bool canPause() const { return object_->canRun(&RemoteCommandCenter::pauseCommand); }
+    bool canSeek() const;
+    bool canControl() const { return object_->canControl(); }
+
+public Q_SLOTS:
+    void Play() { run(&RemoteCommandCenter::playCommand); }
+    void Pause() { run(&RemoteCommandCenter::pauseCommand); }
+    void PlayPause() { run(&RemoteCommandCenter::togglePlayPauseCommand); }
+    void Next() { run(&RemoteCommandCenter::nextTrackCommand); }
+    void Previous() { run(&RemoteCommandCenter::previousTrackCommand); }
+    void Stop() {}
+    void Seek(qlonglong offset);
+    void SetPosition(const QDBusObjectPath&, qlonglong) {}
+    void OpenUri(const QString&) {}
+
+Q_SIGNALS:
+    void Seeked(qlonglong position);
+
+private:
+    void run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval = 0);
+
+    MprisObject* object_;
+};
+
+} // namespace platform::linux_impl

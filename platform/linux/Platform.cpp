@@ -1,0 +1,97 @@
+// Process set-up before the application runs: the command line, the single-instance check on
+// the session bus, and the installation of every real platform service.
+#include "Platform.h"
+
+#include "Configuration.h"
+#include "Factories.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace platform {
+
+namespace {
+
+// The bus name that marks the running instance.
+const char* const kInstanceBusName = "org.kovra.Radio";
+
+void printUsage()
+{
+    std::fputs("Usage: kovra-radio [--help] [--version]\n"
+               "Plays the live channels of Kovra radio from an icon in the system tray.\n"
+               "\n"
+               "  -h, --help      show this help and exit\n"
+               "  -v, --version   show the version and exit\n"
+               "\n"
+               "Starting it again while it runs does nothing.\n",
+               stdout);
+}
+
+// Handles our options, exiting for every one of them: the program itself takes none.
+void handleCommandLine(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            printUsage();
+            std::exit(0);
+        }
+        if (argument == "--version" || argument == "-v") {
+            std::printf("kovra-radio %s\n", applicationVersion().c_str());
+            std::exit(0);
+        }
+        if (argument.size() > 1 && argument[0] == '-')
+            std::fprintf(stderr, "kovra-radio: unknown option '%s'\n", argv[i]);
+        else
+            std::fprintf(stderr, "kovra-radio: unexpected argument '%s'\n", argv[i]);
+        std::fputs("Try 'kovra-radio --help' for more information.\n", stderr);
+        std::exit(2);
+    }
+}
+
+// True when another process of ours holds the instance name. Without a session bus there is
+// nothing to ask, and we run.
+bool anotherInstanceRuns()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    const auto reply = bus.interface()->registerService(QString::fromLatin1(kInstanceBusName),
+                                                        QDBusConnectionInterface::DontQueueService,
+                                                        QDBusConnectionInterface::DontAllowReplacement);
+    return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceNotRegistered;
+}
+
+} // namespace
+
+void installPlatform(int& argc, char** argv)
+{
+    handleCommandLine(argc, argv);
+
+    using namespace linux_impl;
+    auto application = makeApplication(argc, argv);
+    if (anotherInstanceRuns()) {
+        std::fputs("kovra-radio is already running.\n", stderr);
+        // Leave at once: no tray item, no media service, nothing of the first instance touched.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+    Application::install(application);
+    Localization::install(makeLocalization());
+    Graphics::install(makeGraphics());
+    StatusBar::install(makeStatusBar());
+    UserDefaults::install(makeUserDefaults());
+    LoginItemService::install(makeLoginItemService());
+    NotificationCenter::install(makeNotificationCenter());
+    UpdaterFactory::install(makeUpdaterFactory());
+    HotKeyService::install(makeHotKeyService());
+    MediaEngine::install(makeMediaEngine());
+    NowPlayingCenter::install(makeNowPlayingCenter());
+    RemoteCommandCenter::install(makeRemoteCommandCenter());
+}
+
+} // namespace platform

@@ -1,0 +1,43 @@
+// Qt side of the drawing services: images are display lists replayed with QPainter at whatever
+// device size they are shown at, so the tray gets sharp pixels at every icon size.
+#pragma once
+
+#include "Graphics.h"
+
+#include <QFont>
+#include <QIcon>
+#include <QImage>
+#include <QRectF>
+#include <QSize>
+
+#include <memory>
+
+class QPainter;
+
+namespace platform::linux_impl {
+
+// The system font at a size in logical pixels, with a colour emoji font as fallback so flags
+// draw in colour.
+QFont qtFont(const Font& font);
+
+// Every image the Qt graphics service hands out.
+class PaintableImage : public Image {
+public:
+    // Paints the whole image scaled into the target rectangle (Qt coordinates, top left origin).
+    virtual void paint(QPainter& painter, const QRectF& target) const = 0;
+    // A copy that another image can keep in its display list.
+    virtual std::shared_ptr<const PaintableImage> snapshot() const = 0;
+
+    // Renders at `scale` device pixels per logical pixel.
+    QImage render(double scale) const;
+    // Renders into a square of `side` device pixels: scaled to fit, centred, transparent around.
+    QImage renderSquare(int side) const;
+};
+
+// The icon sizes a tray host asks for; Qt drops anything larger than 64 px.
+inline constexpr int kTrayIconSides[] = {16, 22, 24, 32, 48, 64};
+
+// A tray icon with one sharp rendering per size; null for a null or foreign image.
+QIcon trayIconFromImage(const Image* image);
+
+} // namespace platform::linux_impl

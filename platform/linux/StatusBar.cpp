@@ -1,0 +1,304 @@
+// The status item on QSystemTrayIcon: the drawn image as icon, the title as tooltip, and the
+// menu model rendered into one QMenu that lives as long as the item. The icon appears once a
+// tray host is there, also when the host starts after us.
+#include "Factories.h"
+#include "MenuRendering.h"
+#include "QtGraphics.h"
+
+#include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <xcb/xcb.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace platform::linux_impl {
+
+namespace {
+
+const char* const kWatcherService = "org.kde.StatusNotifierWatcher";
+const char* const kWatcherPath = "/StatusNotifierWatcher";
+constexpr int kHostPollMs = 2000;
+
+// True when an XEmbed system tray owns its selection on the X display.
+bool xembedTrayExists()
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    static const char name[] = "_NET_SYSTEM_TRAY_S0";
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr),
+        &std::free);
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return false;
+    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr),
+        &std::free);
+    return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
+} // namespace
+
+// Tells once that a tray host is there. Qt decides a single time, when the first tray icon is
+// made, whether a StatusNotifier host exists (it asks the watcher's IsStatusNotifierHostRegistered)
+// and falls back to XEmbed for good otherwise; so the icon is made only after a host has
+// registered with the watcher, or when an XEmbed tray is already there.
+class TrayHostWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit TrayHostWatcher(std::function<void()> onAvailable) : onAvailable_(std::move(onAvailable))
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected()) {
+            // Without a bus only XEmbed is possible, and Qt follows that tray by itself.
+            QTimer::singleShot(0, this, [this] { announce(); });
+            return;
+        }
+        serviceWatcher_ = new QDBusServiceWatcher(QString::fromLatin1(kWatcherService), bus,
+                                                  QDBusServiceWatcher::WatchForRegistration, this);
+        connect(serviceWatcher_, &QDBusServiceWatcher::serviceRegistered, this, &TrayHostWatcher::check);
+        bus.connect(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
+                    QString::fromLatin1(kWatcherService), QStringLiteral("StatusNotifierHostRegistered"), this,
+                    SLOT(check()));
+        // Not every watcher signals its hosts, and XEmbed trays come without any bus signal.
+        poll_.setInterval(kHostPollMs);
+        connect(&poll_, &QTimer::timeout, this, &TrayHostWatcher::check);
+        poll_.start();
+        check();
+    }
+
+public Q_SLOTS:
+    void check()
+    {
+        if (announced_)
+            return;
+        if (xembedTrayExists()) {
+            announce();
+            return;
+        }
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QString::fromLatin1(kWatcherService) << QStringLiteral("IsStatusNotifierHostRegistered");
+        // Asynchronous, with a short timeout: a hung watcher must not freeze the menu.
+        auto* call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get, 1000), this);
+        connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
+            finished->deleteLater();
+            QDBusPendingReply<QDBusVariant> reply = *finished;
+            if (!reply.isError() && reply.value().variant().toBool())
+                announce();
+        });
+    }
+
+private:
+    void announce()
+    {
+        if (announced_)
+            return;
+        announced_ = true;
+        poll_.stop();
+        onAvailable_();
+    }
+
+    std::function<void()> onAvailable_;
+    QDBusServiceWatcher* serviceWatcher_ = nullptr;
+    QTimer poll_;
+    bool announced_ = false;
+};
+
+namespace {
+
+class QtStatusItem final : public StatusItem, public StatusButton {
+public:
+    QtStatusItem() : menu_(std::make_unique<QMenu>())
+    {
+        hostWatcher_ = std::make_unique<TrayHostWatcher>([this] { createTrayIcon(); });
+    }
+    ~QtStatusItem() override
+    {
+        hostWatcher_.reset();
+        tray_.reset();
+        clearMenu();
+    }
+
+    StatusButton* button() override { return this; }
+
+    void setMenu(std::shared_ptr<Menu> menu) override
+    {
+        model_ = std::move(menu);
+        // An action must not be deleted while it is being triggered: the refill waits until
+        // the action has finished. The model items stay alive as long as their actions.
+        if (triggering_) {
+            if (!refillQueued_)
+                refillLater();
+            return;
+        }
+        refill();
+    }
+
+    void setImage(std::shared_ptr<Image> image) override
+    {
+        image_ = std::move(image);
+        std::vector<QImage> renderings;
+        if (auto* paintable = dynamic_cast<const PaintableImage*>(image_.get())) {
+            for (int side : kTrayIconSides)
+                renderings.push_back(paintable->renderSquare(side));
+        }
+        // Every menu rebuild sets the image again; hosts refetch the pixmaps on each change.
+        if (renderings == renderings_)
+            return;
+        renderings_ = std::move(renderings);
+        icon_ = QIcon();
+        for (const QImage& rendering : renderings_)
+            icon_.addPixmap(QPixmap::fromImage(rendering));
+        if (tray_)
+            tray_->setIcon(icon_);
+    }
+
+    void setTitle(const std::string& title) override
+    {
+        const QString toolTip = toolTipForTitle(title);
+        if (toolTip == toolTip_)
+            return;
+        toolTip_ = toolTip;
+        if (tray_)
+            tray_->setToolTip(toolTip_);
+    }
+
+    // A StatusNotifier item has no text label, so the title font has nothing to style.
+    void setFont(const Font& font) override { font_ = font; }
+
+private:
+    void createTrayIcon()
+    {
+        if (tray_)
+            return;
+        tray_ = std::make_unique<QSystemTrayIcon>();
+        tray_->setIcon(icon_);
+        tray_->setToolTip(toolTip_);
+        // Attached once: on Qt 6.4 replacing the context menu leaves the D-Bus menu exporter
+        // pointing at freed memory.
+        tray_->setContextMenu(menu_.get());
+        QObject::connect(tray_.get(), &QSystemTrayIcon::activated, &context_,
+                         [this](QSystemTrayIcon::ActivationReason reason) {
+                             // A click on the icon opens the menu, as a menu bar item does.
+                             if (reason == QSystemTrayIcon::Trigger && !menu_->isVisible())
+                                 menu_->popup(QCursor::pos());
+                         });
+        tray_->show();
+    }
+
+    void refill()
+    {
+        clearMenu();
+        if (model_)
+            fill(*menu_, *model_);
+    }
+
+    void clearMenu()
+    {
+        menu_->clear();
+        // clear() leaves the submenus made here alive.
+        submenus_.clear();
+    }
+
+    void fill(QMenu& target, const Menu& model)
+    {
+        for (const auto& item : model.items()) {
+            if (item->isSeparatorItem()) {
+                target.addSeparator();
+                continue;
+            }
+            QAction* action = nullptr;
+            if (item->submenu()) {
+                auto submenu = std::make_unique<QMenu>(actionText(item->title()));
+                fill(*submenu, *item->submenu());
+                action = target.addMenu(submenu.get());
+                submenus_.push_back(std::move(submenu));
+            } else {
+                action = target.addAction(actionText(item->title()));
+            }
+            action->setEnabled(isEnabledItem(*item));
+            if (isToggleItem(*item)) {
+                action->setCheckable(true);
+                action->setChecked(item->state() == ControlStateValueOn);
+            }
+            if (const QKeySequence shortcut = shortcutFor(*item); !shortcut.isEmpty()) {
+                // Shown beside the title only: the global hot keys do the work, so the menu
+                // must not take these keys from other windows.
+                action->setShortcut(shortcut);
+                action->setShortcutContext(Qt::WidgetShortcut);
+                action->setShortcutVisibleInContextMenu(true);
+            }
+            if (!item->submenu() && !item->action().empty()) {
+                QObject::connect(action, &QAction::triggered, &context_, [this, item] { trigger(item); });
+            }
+        }
+    }
+
+    void trigger(std::shared_ptr<MenuItem> item)
+    {
+        const bool nested = triggering_;
+        triggering_ = true;
+        sendAction(*item);
+        triggering_ = nested;
+        // A checkable QAction flips its own check mark when triggered, yet the model decides
+        // what shows: put the model's marks back unless the action queued a rebuild already.
+        if (isToggleItem(*item) && !refillQueued_)
+            refillLater();
+    }
+
+    void refillLater()
+    {
+        refillQueued_ = true;
+        QMetaObject::invokeMethod(
+            &context_,
+            [this] {
+                refillQueued_ = false;
+                refill();
+            },
+            Qt::QueuedConnection);
+    }
+
+    QObject context_;
+    std::unique_ptr<QMenu> menu_;
+    std::vector<std::unique_ptr<QMenu>> submenus_;
+    std::unique_ptr<QSystemTrayIcon> tray_;
+    std::unique_ptr<TrayHostWatcher> hostWatcher_;
+    std::shared_ptr<Menu> model_;
+    std::shared_ptr<Image> image_;
+    std::vector<QImage> renderings_;
+    QIcon icon_;
+    QString toolTip_ = toolTipForTitle("");
+    Font font_;
+    bool triggering_ = false;
+    bool refillQueued_ = false;
+};
+
+class QtStatusBar final : public StatusBar {
+public:
+    std::shared_ptr<StatusItem> statusItemWithLength(double) override { return std::make_shared<QtStatusItem>(); }
+};
+
+} // namespace
+
+std::shared_ptr<StatusBar> makeStatusBar() { return std::make_shared<QtStatusBar>(); }
+
+} // namespace platform::linux_impl
+
+#include "StatusBar.moc"

@@ -1,0 +1,24 @@
+// Process entry: installs the platform, makes the one application delegate and runs the event loop.
+#include "AppDelegate.h"
+
+#include "Application.h"
+#include "Platform.h"
+
+#include <memory>
+
+platform::Application* app = nullptr;
+// The application does not own its delegate; this keeps it, and everything it holds, alive.
+std::unique_ptr<AppDelegate> delegate;
+
+int main(int argc, char** argv)
+{
+    platform::installPlatform(argc, argv);
+    app = &platform::Application::sharedApplication();
+    delegate = std::make_unique<AppDelegate>();
+    app->setDelegate(delegate.get());
+    const int status = app->run();
+    // Let go of the player and the tray item while the platform that made them still stands;
+    // left to static destruction they would outlive it.
+    delegate.reset();
+    return status;
+}
