@@ -3,6 +3,7 @@
 #include "MediaEngine.h"
 
 #include "Factories.h"
+#include "Mpris.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -127,6 +128,9 @@ bool MediaSession::ensureHandle()
     setOption(mpv, "save-position-on-quit", "no");
     setOption(mpv, "vid", "no");
     setOption(mpv, "vo", "null");
+    // PulseAudio first: PipeWire desktops serve it too, and libmpv's own order tries the native
+    // PipeWire client first, which writes errors to stderr wherever no PipeWire daemon runs.
+    setOption(mpv, "ao", "pulse,pipewire,alsa,");
     setOption(mpv, "audio-display", "no");
     setOption(mpv, "sub-auto", "no");
     setOption(mpv, "osd-level", "0");
@@ -401,8 +405,14 @@ void MediaSession::handleEvent(const mpv_event& event)
         break;
     }
     case MPV_EVENT_PLAYBACK_RESTART:
-        pendingSeek_.reset();
         lastProgress_ = Clock::now();
+        if (pendingSeek_) {
+            const double target = *pendingSeek_;
+            pendingSeek_.reset();
+            // The seek was exact, so time-pos will read the target; until it is observed, say it.
+            timePos_ = target;
+            Q_EMIT seeked(target);
+        }
         break;
     case MPV_EVENT_PROPERTY_CHANGE: {
         const auto* property = static_cast<const mpv_event_property*>(event.data);
@@ -467,7 +477,12 @@ void MediaSession::shutdown()
     // No more wakeups once this returns; queued drains find no handle.
     mpv_set_wakeup_callback(mpv, nullptr, nullptr);
     // Destroying a core with an open stream takes 100-200 ms: not on the main thread.
-    destroyer_ = std::thread([mpv] { mpv_terminate_destroy(mpv); });
+    destroyer_ = std::thread([mpv] {
+        const auto started = Clock::now();
+        mpv_terminate_destroy(mpv);
+        qCDebug(lcMedia) << "media core destroyed in"
+                         << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count() << "ms";
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -548,7 +563,15 @@ private:
 
 class MpvMediaEngine : public MediaEngine {
 public:
-    MpvMediaEngine() : session_(std::make_shared<MediaSession>()) {}
+    MpvMediaEngine() : session_(std::make_shared<MediaSession>())
+    {
+        // MPRIS clients read the position and hear of seeks; the now-playing data has neither.
+        setMprisPositionSource([session = std::weak_ptr<MediaSession>(session_)]() -> std::optional<double> {
+            auto alive = session.lock();
+            return alive ? alive->currentPosition() : std::nullopt;
+        });
+        QObject::connect(session_.get(), &MediaSession::seeked, session_.get(), &announceMprisSeek);
+    }
 
     std::shared_ptr<MediaItem> itemWithURL(const URL& url) override
     {

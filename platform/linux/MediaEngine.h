@@ -43,10 +43,16 @@ public:
     bool serves(const MediaItem* item) const { return owner_ != nullptr && item_ == item; }
     // Seconds, or none while the position is unknown.
     std::optional<double> position(const void* owner) const;
+    // The position of whichever player holds the handle, playing or paused.
+    std::optional<double> currentPosition() const { return position(owner_); }
     std::vector<MediaTimeRange> seekableRanges(const MediaItem* item) const;
 
     // Silences playback and hands the handle to a worker thread for destruction.
     void shutdown();
+
+Q_SIGNALS:
+    // An exact seek has been carried out; playback goes on from this position (seconds).
+    void seeked(double seconds);
 
 private:
     enum class Entry { None, Loading, Playing };

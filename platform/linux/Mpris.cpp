@@ -9,6 +9,9 @@
 #include <QDBusMessage>
 #include <QPointer>
 
+#include <algorithm>
+#include <cmath>
+
 namespace platform::linux_impl {
 
 namespace {
@@ -79,7 +82,7 @@ class MprisRemoteCommandCenter : public RemoteCommandCenter {};
 MprisObject::MprisObject(QObject* parent) : QObject(parent)
 {
     new MprisRootAdaptor(this);
-    new MprisPlayerAdaptor(this);
+    player_ = new MprisPlayerAdaptor(this);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
@@ -174,6 +177,21 @@ bool MprisObject::run(RemoteCommand& (RemoteCommandCenter::*command)(), double i
     return ((*commands).*command)().invoke(RemoteCommandEvent{interval}) == RemoteCommandHandlerStatus::Success;
 }
 
+qlonglong MprisObject::position() const
+{
+    const std::optional<double> seconds = positionSource_ ? positionSource_() : std::nullopt;
+    if (!seconds || !std::isfinite(*seconds) || *seconds <= 0)
+        return 0;
+    return qlonglong(std::llround(*seconds * 1e6));
+}
+
+void MprisObject::announceSeek(double seconds)
+{
+    if (!registered_ || !player_ || !std::isfinite(seconds))
+        return;
+    Q_EMIT player_->Seeked(qlonglong(std::llround(std::max(seconds, 0.0) * 1e6)));
+}
+
 void MprisObject::announce(QVariantMap changed)
 {
     // Handlers are added after the object exists: tell listeners when the controls come alive.
@@ -220,22 +238,38 @@ bool MprisPlayerAdaptor::canSeek() const
            object_->canRun(&RemoteCommandCenter::skipBackwardCommand);
 }
 
-void MprisPlayerAdaptor::Seek(qlonglong offset)
+void MprisPlayerAdaptor::Seek(qlonglong offset, const QDBusMessage& message)
 {
     // The sign picks the direction; the handlers skip their own fixed interval.
     if (offset > 0)
-        run(&RemoteCommandCenter::skipForwardCommand, double(offset) / 1e6);
+        run(&RemoteCommandCenter::skipForwardCommand, double(offset) / 1e6, message);
     else if (offset < 0)
-        run(&RemoteCommandCenter::skipBackwardCommand, -double(offset) / 1e6);
+        run(&RemoteCommandCenter::skipBackwardCommand, -double(offset) / 1e6, message);
 }
 
-void MprisPlayerAdaptor::run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval)
+void MprisPlayerAdaptor::run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval,
+                             const QDBusMessage& message)
 {
-    if (!object_->run(command, interval) && calledFromDBus())
-        sendErrorReply(QString::fromLatin1(kCommandFailed), QStringLiteral("The command could not be carried out."));
+    if (object_->run(command, interval))
+        return;
+    // Answer with an error instead of the automatic empty reply, so the caller learns it failed.
+    message.setDelayedReply(true);
+    QDBusConnection::sessionBus().send(message.createErrorReply(
+        QString::fromLatin1(kCommandFailed), QStringLiteral("The command could not be carried out.")));
 }
 
 // ---------------------------------------------------------------------------------------------
+
+void setMprisPositionSource(std::function<std::optional<double>()> source)
+{
+    mprisObject()->setPositionSource(std::move(source));
+}
+
+void announceMprisSeek(double seconds)
+{
+    if (auto& object = sharedObject())
+        object->announceSeek(seconds);
+}
 
 std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter()
 {

@@ -5,15 +5,26 @@
 #include "NowPlaying.h"
 
 #include <QDBusAbstractAdaptor>
-#include <QDBusContext>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace platform::linux_impl {
+
+// Where the stream being played is, in seconds (none while unknown or nothing is open). The media
+// engine installs it: MPRIS clients ask for the position, the now-playing data does not carry it.
+void setMprisPositionSource(std::function<std::optional<double>()> source);
+// The media engine has carried out a seek to this position: MPRIS clients that track the
+// position from a start value and the clock learn of the jump.
+void announceMprisSeek(double seconds);
+
+class MprisPlayerAdaptor;
 
 // Holds the published state and the command centre to call; exported at /org/mpris/MediaPlayer2
 // under org.mpris.MediaPlayer2.kovra_radio while it lives (the application owns it).
@@ -37,6 +48,11 @@ public:
     // Runs the command; false when it failed or nothing handles it.
     bool run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval = 0);
 
+    // Microseconds into the stream, 0 while unknown.
+    qlonglong position() const;
+    void setPositionSource(std::function<std::optional<double>()> source) { positionSource_ = std::move(source); }
+    void announceSeek(double seconds);
+
 private:
     struct Capabilities {
         bool canPlay = false, canPause = false, canGoNext = false, canGoPrevious = false, canSeek = false,
@@ -50,6 +66,8 @@ private:
     bool hasInfo_ = false;
     PlaybackState state_ = PlaybackState::Unknown;
     std::weak_ptr<RemoteCommandCenter> commands_;
+    std::function<std::optional<double>()> positionSource_;
+    MprisPlayerAdaptor* player_ = nullptr;
     Capabilities announced_;
     bool registered_ = false;
 };
@@ -83,7 +101,7 @@ public Q_SLOTS:
 };
 
 // org.mpris.MediaPlayer2.Player
-class MprisPlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
+class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
@@ -109,7 +127,7 @@ public:
     QVariantMap metadata() const { return object_->metadata(); }
     double volume() const { return 1.0; }
     void setVolume(double) {}
-    qlonglong position() const { return 0; }
+    qlonglong position() const { return object_->position(); }
     bool canGoNext() const { return object_->canRun(&RemoteCommandCenter::nextTrackCommand); }
     bool canGoPrevious() const { return object_->canRun(&RemoteCommandCenter::previousTrackCommand); }
     bool canPlay() const { return object_->canRun(&RemoteCommandCenter::playCommand); }
@@ -118,21 +136,22 @@ public:
     bool canControl() const { return object_->canControl(); }
 
 public Q_SLOTS:
-    void Play() { run(&RemoteCommandCenter::playCommand); }
-    void Pause() { run(&RemoteCommandCenter::pauseCommand); }
-    void PlayPause() { run(&RemoteCommandCenter::togglePlayPauseCommand); }
-    void Next() { run(&RemoteCommandCenter::nextTrackCommand); }
-    void Previous() { run(&RemoteCommandCenter::previousTrackCommand); }
+    // The message comes last so a failed command can be answered with a D-Bus error.
+    void Play(const QDBusMessage& message) { run(&RemoteCommandCenter::playCommand, 0, message); }
+    void Pause(const QDBusMessage& message) { run(&RemoteCommandCenter::pauseCommand, 0, message); }
+    void PlayPause(const QDBusMessage& message) { run(&RemoteCommandCenter::togglePlayPauseCommand, 0, message); }
+    void Next(const QDBusMessage& message) { run(&RemoteCommandCenter::nextTrackCommand, 0, message); }
+    void Previous(const QDBusMessage& message) { run(&RemoteCommandCenter::previousTrackCommand, 0, message); }
     void Stop() {}
-    void Seek(qlonglong offset);
+    void Seek(qlonglong offset, const QDBusMessage& message);
     void SetPosition(const QDBusObjectPath&, qlonglong) {}
     void OpenUri(const QString&) {}
 
 Q_SIGNALS:
-    void Seeked(qlonglong position);
+    void Seeked(qlonglong Position);
 
 private:
-    void run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval = 0);
+    void run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval, const QDBusMessage& message);
 
     MprisObject* object_;
 };

@@ -1,0 +1,128 @@
+#!/usr/bin/python3
+# The global shortcuts Alt+1 to Alt+5 on the real binary: what a person presses, what they hear and
+# what the tray menu then shows; the slot list in settings.json across restarts and hand edits.
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
+import kovratest  # noqa: E402
+import procutil  # noqa: E402
+from grabkey import KeyGrab  # noqa: E402
+from kovratest import CHANNEL_NAMES, read_settings, slot_labels, write_settings  # noqa: E402
+
+DEFAULT_SLOTS = ["velmora", "tarvesi", "nimo", "", ""]
+
+
+class PlaybackStatusWatch:
+    """Records the app's MPRIS PlaybackStatus changes as the session bus carries them."""
+
+    def __init__(self, session):
+        self.log = os.path.join(session.dir, f"mpris-{time.monotonic_ns()}.log")
+        self._out = open(self.log, "w")
+        self.proc = procutil.spawn(
+            ["dbus-monitor", "--address", session.bus_address,
+             "type='signal',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged',"
+             "path='/org/mpris/MediaPlayer2'"], stdout=self._out, stderr=subprocess.DEVNULL)
+        # The monitor announces itself (NameAcquired/NameLost) once it listens.
+        procutil.wait_until(lambda: os.path.getsize(self.log) > 0, 10, message="dbus-monitor")
+
+    def statuses(self):
+        with open(self.log) as f:
+            lines = f.read().splitlines()
+        return [lines[i + 1].split('"')[1] for i, line in enumerate(lines[:-1])
+                if line.strip() == 'string "PlaybackStatus"' and '"' in lines[i + 1]]
+
+    def close(self):
+        procutil.stop(self.proc, timeout=3)
+        self._out.close()
+
+
+class Hotkeys(kovratest.SharedSessionTest):
+
+    def test_alt_1_and_alt_5_play_their_slots_and_other_digit_keys_do_nothing(self):
+        # A sixth stored entry is kept but has no shortcut: Alt+6 must not reach it.
+        _, item = self.start_app_with_menu(settings={"hotkeyChannels": ["velmora", "tarvesi", "nimo", "", "nimo",
+                                                                         "tarvesi"]})
+
+        # Keys that are no shortcut of ours: the digit 6 with Alt, the digit 1 with Ctrl or alone.
+        self.press("alt+6", "ctrl+1", "1")
+        self.assert_nothing_happens(item)
+
+        self.press("alt+1")
+        self.wait_until_playing("velmora", item)
+        self.press("alt+5")
+        self.wait_until_playing("nimo", item)
+
+    def test_holding_alt_1_for_a_second_is_one_press(self):
+        s = self.session
+        _, item = self.start_app_with_menu()
+        watch = PlaybackStatusWatch(s)
+        self.addCleanup(watch.close)
+
+        s.run(["xdotool", "keydown", "alt+1"], check=True)
+        time.sleep(1.0)  # the server repeats a held key many times a second
+        s.run(["xdotool", "keyup", "alt+1"], check=True)
+
+        self.wait_until_playing("velmora", item)
+        # The watch hears the app (it saw the start), and saw no pause in between.
+        statuses = procutil.wait_until(lambda: watch.statuses(), 10, message="the playback status to change")
+        self.assertIn("Playing", statuses)
+        self.assertNotIn("Paused", statuses, "the repeats of a held key toggled playback")
+
+    def test_with_alt_3_taken_by_another_program_the_other_shortcuts_still_work(self):
+        s = self.session
+        grab = KeyGrab("alt", "3", display=s.display)
+        self.addCleanup(grab.close)
+        self.assertTrue(grab.held, grab.state)
+        app, item = self.start_app_with_menu(settings={"hotkeyChannels": ["velmora", "tarvesi", "nimo",
+                                                                           "nimo", "velmora"]})
+
+        # Every switch below is to a different channel, so each press shows in what sounds.
+        for key, channel in (("alt+1", "velmora"), ("alt+2", "tarvesi"), ("alt+4", "nimo"), ("alt+5", "velmora")):
+            with self.subTest(key=key):
+                self.press(key)
+                self.wait_until_playing(channel, item)
+        self.assertTrue(app.alive())
+
+    def test_slot_changes_made_in_the_menu_survive_a_restart(self):
+        s = self.session
+        app, item = self.start_app_with_menu()
+        s.tray.click(["Keyboard Shortcuts", "⌥5", "Kovra Tarvesi"], item=item)
+        s.tray.click(["Keyboard Shortcuts", "⌥2", "None"], item=item)
+        want = [f"⌥1: {CHANNEL_NAMES[0]}", "⌥2: None", f"⌥3: {CHANNEL_NAMES[2]}", "⌥4: None",
+                f"⌥5: {CHANNEL_NAMES[1]}"]
+        s.tray.wait_for_layout(lambda r: slot_labels(r) == want, item=item, message=f"slots {want}")
+
+        app, item = self.restart_app(app)
+        self.assertEqual(read_settings(s)["hotkeyChannels"], ["velmora", "", "nimo", "", "tarvesi"])
+        self.assertEqual(slot_labels(s.tray.layout(item)), want, s.tray.outline(item))
+        self.press("alt+2")
+        self.assert_nothing_happens(item)
+        self.press("alt+5")
+        self.wait_until_playing("tarvesi", item)
+
+    def test_a_hand_corrupted_settings_file_gives_way_to_the_defaults(self):
+        s = self.session
+        defaults = [f"⌥1: {CHANNEL_NAMES[0]}", f"⌥2: {CHANNEL_NAMES[1]}", f"⌥3: {CHANNEL_NAMES[2]}",
+                    "⌥4: None", "⌥5: None"]
+        corruptions = {
+            "garbage bytes": b"\x00\xff{\"hotkeyChannels\": [\"nimo\"\x9c\x01",
+            "a number among the ids": {"hotkeyChannels": ["nimo", 7, "velmora", "", ""]},
+        }
+        app = None
+        for name, content in corruptions.items():
+            with self.subTest(settings=name):
+                if app:
+                    self.assertEqual(app.terminate(), 0, app.log())
+                    s.tray.wait_for_no_item(timeout=10)
+                write_settings(s, content)
+                app, item = self.start_app_with_menu()
+                self.assertEqual(slot_labels(s.tray.layout(item)), defaults, s.tray.outline(item))
+                self.assertEqual(read_settings(s)["hotkeyChannels"], DEFAULT_SLOTS)
+                self.assertTrue(app.alive())
+
+
+if __name__ == "__main__":
+    kovratest.main()
