@@ -36,11 +36,25 @@ integration: build
 faults: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -L faults
 
+# ASan + UBSan build; the unit, platform and integration tests run on it. Reports of any instrumented
+# process (the app runs detached inside the test sessions) land in $(SANITIZE_BUILD)/sanitizer-reports
+# and fail the target. KOVRA_TEST_SLOW stretches the tests' waits for the slower binary.
+SANITIZE_LABELS ?= unit|platform|integration
+SANITIZE_REPORTS = $(abspath $(SANITIZE_BUILD))/sanitizer-reports
+SANITIZE_ENV = KOVRA_TEST_SLOW=1 \
+	ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:log_path=$(SANITIZE_REPORTS)/asan \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:suppressions=$(CURDIR)/tests/sanitize/ubsan.supp:log_path=$(SANITIZE_REPORTS)/ubsan
+
 sanitize: deps
 	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKOVRA_SANITIZE=ON >/dev/null
 	@cmake --build $(SANITIZE_BUILD)
-	@cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-		ctest --output-on-failure --no-tests=error -L 'unit|integration'
+	@rm -rf $(SANITIZE_REPORTS) && mkdir -p $(SANITIZE_REPORTS)
+	@status=0; cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) \
+		ctest --output-on-failure --no-tests=error -L '$(SANITIZE_LABELS)' || status=$$?; \
+	if ls $(SANITIZE_REPORTS)/* >/dev/null 2>&1; then \
+		echo "sanitizer reports:"; tail -n +1 $(SANITIZE_REPORTS)/*; status=1; \
+	fi; exit $$status
 
 bench: build
 	@/usr/bin/python3 bench/run.py --build $(BUILD)
@@ -48,8 +62,11 @@ bench: build
 install: build
 	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
+# The .deb lands in $(BUILD); lintian fails the target on any error or warning.
 package: build
-	@cd $(BUILD) && cpack -G DEB
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@lintian --fail-on error,warning --display-info $(BUILD)/kovra-radio_*.deb
+	@ls $(BUILD)/kovra-radio_*.deb
 
 lint: configure
 	@git ls-files 'src/*.cpp' 'platform/*.cpp' | xargs clang-tidy -p $(BUILD) --quiet
