@@ -283,22 +283,21 @@ TEST_P(RandomSequence, SurvivesAnyOrderOfEvents)
     };
 
     auto mediaCommand = [&]() -> std::string {
-        using Center = platform::RemoteCommandCenter;
-        static const std::array<std::tuple<const char*, platform::RemoteCommand& (Center::*)(), double>, 7> table{{
-            {"play", &Center::playCommand, 0},
-            {"pause", &Center::pauseCommand, 0},
-            {"play-pause", &Center::togglePlayPauseCommand, 0},
-            {"skip forward", &Center::skipForwardCommand, 15},
-            {"skip backward", &Center::skipBackwardCommand, -15},
-            {"next", &Center::nextTrackCommand, 15},
-            {"previous", &Center::previousTrackCommand, -15},
-        }};
-        const std::size_t n = pick(table.size());
-        const auto& [name, command, skipBy] = table[n];
+        static constexpr std::array<const char*, 7> names{"play",          "pause", "play-pause", "skip forward",
+                                                          "skip backward", "next",  "previous"};
+        static constexpr std::array<double, 7> skips{0, 0, 0, 15, -15, 15, -15};
+        const std::size_t n = pick(names.size());
+        const char* const name = names[n];
+        const double skipBy = skips[n];
+        platform::RemoteCommandCenter& center = commands;
+        platform::RemoteCommand* const all[] = {&center.playCommand(),         &center.pauseCommand(),
+                                                &center.togglePlayPauseCommand(), &center.skipForwardCommand(),
+                                                &center.skipBackwardCommand(), &center.nextTrackCommand(),
+                                                &center.previousTrackCommand()};
         const auto record = media.lastPlayer();
         const std::size_t seeksBefore = record ? record->seeks.size() : 0;
         // The interval an event carries must not matter.
-        const auto status = (commands.*command)().invoke({double(pick(3)) * 15 - 10});
+        const auto status = all[n]->invoke({double(pick(3)) * 15 - 10});
         const bool canPlay = model.current.has_value();
         expect(status == (n == 0 && !canPlay ? Status::CommandFailed : Status::Success), "wrong command status");
         if (n == 0 && canPlay)
