@@ -5,7 +5,7 @@ BUILD_TYPE ?= RelWithDebInfo
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test unit integration faults sanitize bench install package lint clean
+.PHONY: all deps configure build run test unit integration faults sanitize sanitize-ci bench install package lint clean
 
 all: build
 
@@ -25,7 +25,7 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -L unit -j2
-	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -LE unit
+	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -LE unit -j2
 
 unit: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -L unit -j2
@@ -43,6 +43,9 @@ SANITIZE_LABELS ?= unit|platform|integration
 # The two longest integration scripts (several minutes under ASan) stay out unless asked for:
 # `make sanitize SANITIZE_EXCLUDE=` runs everything.
 SANITIZE_EXCLUDE ?= ^integration\.test_(playback|random)$$
+# What is built and run (all of it by default); sanitize-ci narrows both.
+SANITIZE_TARGETS ?=
+SANITIZE_TESTS ?=
 SANITIZE_REPORTS = $(abspath $(SANITIZE_BUILD))/sanitizer-reports
 SANITIZE_ENV = KOVRA_TEST_SLOW=1 \
 	ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:log_path=$(SANITIZE_REPORTS)/asan \
@@ -51,14 +54,23 @@ SANITIZE_ENV = KOVRA_TEST_SLOW=1 \
 
 sanitize: deps
 	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKOVRA_SANITIZE=ON >/dev/null
-	@cmake --build $(SANITIZE_BUILD)
+	@cmake --build $(SANITIZE_BUILD) $(if $(SANITIZE_TARGETS),--target $(SANITIZE_TARGETS))
 	@rm -rf $(SANITIZE_REPORTS) && mkdir -p $(SANITIZE_REPORTS)
 	@status=0; cd $(SANITIZE_BUILD) && $(SANITIZE_ENV) \
 		ctest --output-on-failure --no-tests=error -L '$(SANITIZE_LABELS)' $(if $(SANITIZE_EXCLUDE),-E '$(SANITIZE_EXCLUDE)') \
+		$(if $(SANITIZE_TESTS),-R '$(SANITIZE_TESTS)') \
 		|| status=$$?; \
 	if ls $(SANITIZE_REPORTS)/* >/dev/null 2>&1; then \
 		echo "sanitizer reports:"; tail -n +1 $(SANITIZE_REPORTS)/*; status=1; \
 	fi; exit $$status
+
+# The CI's share of it, to keep CI short: the app and the unit tests only, then every unit test and
+# the scenarios that click through the menu (a rebuild from inside a menu action), the tray's life,
+# and the media commands.
+sanitize-ci: SANITIZE_TARGETS = kovra-radio unit_tests
+sanitize-ci: SANITIZE_LABELS = unit|integration
+sanitize-ci: SANITIZE_TESTS = ^([A-Z].*|integration\.test_(menu|tray_lifecycle|mpris))$$
+sanitize-ci: sanitize
 
 bench: build
 	@/usr/bin/python3 bench/run.py --build $(BUILD)

@@ -31,10 +31,20 @@ const char* const kColourEmojiFamily = "Noto Color Emoji";
 
 QString toQString(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
+// Exact, so that keys of images that differ by any amount differ too.
+QString number(double value) { return QString::number(value, 'g', 17); }
+
+// Text inside a key, delimited so that no text can pass for the key's own syntax.
+QString quoted(const QString& text) { return QString::number(text.size()) + QLatin1Char(':') + text; }
+
 // A named symbol drawn from its SVG at whatever size it is asked for.
 class SymbolImage final : public PaintableImage {
 public:
-    SymbolImage(std::shared_ptr<QSvgRenderer> renderer, Size size) : renderer_(std::move(renderer)), size_(size) {}
+    SymbolImage(std::shared_ptr<QSvgRenderer> renderer, const QString& name, Size size)
+        : renderer_(std::move(renderer)), size_(size),
+          key_(QStringLiteral("symbol(%1 %2 %3)").arg(name, number(size.width), number(size.height)))
+    {
+    }
 
     Size size() const override { return size_; }
     // A symbol is finished artwork: drawing into it is not offered.
@@ -50,17 +60,23 @@ public:
     {
         return std::make_shared<SymbolImage>(*this);
     }
+    // The artwork behind a name never changes while we run.
+    const QString& contentKey() const override { return key_; }
 
 private:
     std::shared_ptr<QSvgRenderer> renderer_;
     Size size_;
+    QString key_;
     bool template_ = false;
 };
 
 // An image drawn by the program: a size and the operations drawn into it, origin lower left.
 class CanvasImage final : public PaintableImage {
 public:
-    explicit CanvasImage(Size size) : size_(size) {}
+    explicit CanvasImage(Size size)
+        : size_(size), key_(QStringLiteral("canvas(%1 %2)").arg(number(size.width), number(size.height)))
+    {
+    }
 
     Size size() const override { return size_; }
     void lockFocus() override { focused_ = true; }
@@ -68,14 +84,23 @@ public:
 
     void drawText(const std::string& text, Point at, const Font& font) override
     {
-        if (focused_)
-            operations_.push_back(TextOperation{toQString(text), at, font});
+        if (!focused_)
+            return;
+        const QString qtext = toQString(text);
+        operations_.push_back(TextOperation{qtext, at, font});
+        // The font as it resolves now (system font and size): a desktop font change makes
+        // a new key, so an old rendering is not reused for it.
+        key_ += QStringLiteral(" text(%1 %2 %3 %4)")
+                    .arg(number(at.x), number(at.y), qtFont(font).toString(), quoted(qtext));
     }
     void drawImage(const Image& image, Rect in) override
     {
         const auto* paintable = dynamic_cast<const PaintableImage*>(&image);
-        if (focused_ && paintable)
-            operations_.push_back(ImageOperation{paintable->snapshot(), in});
+        if (!focused_ || !paintable)
+            return;
+        operations_.push_back(ImageOperation{paintable->snapshot(), in});
+        key_ += QStringLiteral(" image(%1 %2 %3 %4 %5)")
+                    .arg(number(in.x), number(in.y), number(in.width), number(in.height), paintable->contentKey());
     }
     void setTemplate(bool isTemplate) override { template_ = isTemplate; }
     bool isTemplate() const override { return template_; }
@@ -96,6 +121,7 @@ public:
     {
         return std::make_shared<CanvasImage>(*this);
     }
+    const QString& contentKey() const override { return key_; }
 
 private:
     struct TextOperation {
@@ -124,6 +150,7 @@ private:
 
     Size size_;
     std::vector<std::variant<TextOperation, ImageOperation>> operations_;
+    QString key_;
     bool focused_ = false;
     bool template_ = false;
 };
@@ -161,7 +188,8 @@ public:
         if (name != kAntennaSymbol || !antenna_)
             return nullptr;
         const QSizeF natural = antenna_->viewBoxF().size();
-        return std::make_shared<SymbolImage>(antenna_, Size{natural.width(), natural.height()});
+        return std::make_shared<SymbolImage>(antenna_, QString::fromLatin1(kAntennaSymbol),
+                                             Size{natural.width(), natural.height()});
     }
 
     std::shared_ptr<Image> imageWithSize(Size size) override { return std::make_shared<CanvasImage>(size); }

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QRectF>
 #include <QSize>
+#include <QString>
 
 #include <memory>
 
@@ -27,6 +28,9 @@ public:
     virtual void paint(QPainter& painter, const QRectF& target) const = 0;
     // A copy that another image can keep in its display list.
     virtual std::shared_ptr<const PaintableImage> snapshot() const = 0;
+    // Names everything that decides the pixels (size, operations, resolved fonts): two images
+    // with equal keys paint alike, so renderings can be reused. Costs nothing to ask.
+    virtual const QString& contentKey() const = 0;
 
     // Renders at `scale` device pixels per logical pixel.
     QImage render(double scale) const;

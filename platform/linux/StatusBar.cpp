@@ -154,12 +154,15 @@ public:
     void setImage(std::shared_ptr<Image> image) override
     {
         image_ = std::move(image);
-        std::vector<QImage> renderings;
-        if (auto* paintable = dynamic_cast<const PaintableImage*>(image_.get())) {
-            for (int side : kTrayIconSides)
-                renderings.push_back(paintable->renderSquare(side));
-        }
-        // Every menu rebuild sets the image again; hosts refetch the pixmaps on each change.
+        // Every menu rebuild sets the image again, mostly the same one: it is rendered at six
+        // sizes with a colour font, and hosts refetch the pixmaps on each change, so an image
+        // painted before costs a key lookup and nothing reaches the bus.
+        const auto* paintable = dynamic_cast<const PaintableImage*>(image_.get());
+        const QString key = paintable ? paintable->contentKey() : QString();
+        if (key == iconKey_)
+            return;
+        iconKey_ = key;
+        std::vector<QImage> renderings = renderingsFor(paintable);
         if (renderings == renderings_)
             return;
         renderings_ = std::move(renderings);
@@ -184,6 +187,17 @@ public:
     void setFont(const Font& font) override { font_ = font; }
 
 private:
+    // The image at every tray icon size; none for an image we cannot paint.
+    static std::vector<QImage> renderingsFor(const PaintableImage* paintable)
+    {
+        std::vector<QImage> renderings;
+        if (paintable) {
+            for (int side : kTrayIconSides)
+                renderings.push_back(paintable->renderSquare(side));
+        }
+        return renderings;
+    }
+
     void createTrayIcon()
     {
         if (tray_)
@@ -203,11 +217,21 @@ private:
         tray_->show();
     }
 
+    // A new model of the same shape as the shown one (the usual case: a channel starts or
+    // stops) updates the actions in place, so only what changed goes to the desktop; the
+    // D-Bus menu sends its whole layout again after every inserted or removed action.
     void refill()
     {
+        if (model_ && !actions_.empty() && shapeOf(*model_) == shape_) {
+            std::size_t next = 0;
+            update(*model_, next);
+            return;
+        }
         clearMenu();
-        if (model_)
+        if (model_) {
+            shape_ = shapeOf(*model_);
             fill(*menu_, *model_);
+        }
     }
 
     void clearMenu()
@@ -215,7 +239,39 @@ private:
         menu_->clear();
         // clear() leaves the submenus made here alive.
         submenus_.clear();
+        actions_.clear();
+        shape_.clear();
     }
+
+    // Separators, plain items and submenus in the order the menu shows them.
+    enum class Slot : char { separator, item, submenuBegin, submenuEnd };
+    static std::vector<Slot> shapeOf(const Menu& model)
+    {
+        std::vector<Slot> shape;
+        appendShape(model, shape);
+        return shape;
+    }
+    static void appendShape(const Menu& model, std::vector<Slot>& shape)
+    {
+        for (const auto& item : model.items()) {
+            if (item->isSeparatorItem()) {
+                shape.push_back(Slot::separator);
+            } else if (item->submenu()) {
+                shape.push_back(Slot::submenuBegin);
+                appendShape(*item->submenu(), shape);
+                shape.push_back(Slot::submenuEnd);
+            } else {
+                shape.push_back(Slot::item);
+            }
+        }
+    }
+
+    // Every action the model's items appear as, in the order fill() makes them, with the item
+    // each one now stands for (separators are not kept).
+    struct BoundAction {
+        QAction* action;
+        std::shared_ptr<MenuItem> item;
+    };
 
     void fill(QMenu& target, const Menu& model)
     {
@@ -224,31 +280,58 @@ private:
                 target.addSeparator();
                 continue;
             }
+            // Kept in the order the menu shows them, a submenu's own action before its items.
+            const std::size_t index = actions_.size();
+            actions_.push_back(BoundAction{nullptr, item});
             QAction* action = nullptr;
             if (item->submenu()) {
+                // Filled before it is attached, so the desktop hears of it once.
                 auto submenu = std::make_unique<QMenu>(actionText(item->title()));
                 fill(*submenu, *item->submenu());
                 action = target.addMenu(submenu.get());
                 submenus_.push_back(std::move(submenu));
             } else {
                 action = target.addAction(actionText(item->title()));
+                // The action reads the item it stands for when triggered, as that changes
+                // with each model of the same shape.
+                QObject::connect(action, &QAction::triggered, &context_, [this, index] {
+                    if (index < actions_.size() && !actions_[index].item->action().empty())
+                        trigger(actions_[index].item);
+                });
             }
-            action->setEnabled(isEnabledItem(*item));
-            if (isToggleItem(*item)) {
-                action->setCheckable(true);
-                action->setChecked(item->state() == ControlStateValueOn);
-            }
-            if (const QKeySequence shortcut = shortcutFor(*item); !shortcut.isEmpty()) {
-                // Shown beside the title only: the global hot keys do the work, so the menu
-                // must not take these keys from other windows.
-                action->setShortcut(shortcut);
-                action->setShortcutContext(Qt::WidgetShortcut);
-                action->setShortcutVisibleInContextMenu(true);
-            }
-            if (!item->submenu() && !item->action().empty()) {
-                QObject::connect(action, &QAction::triggered, &context_, [this, item] { trigger(item); });
-            }
+            actions_[index].action = action;
+            // Shortcuts are shown beside the title only: the global hot keys do the work, so
+            // the menu must not take these keys from other windows.
+            action->setShortcutContext(Qt::WidgetShortcut);
+            action->setShortcutVisibleInContextMenu(true);
+            apply(*action, *item);
         }
+    }
+
+    void update(const Menu& model, std::size_t& next)
+    {
+        for (const auto& item : model.items()) {
+            if (item->isSeparatorItem())
+                continue;
+            BoundAction& bound = actions_[next++];
+            bound.item = item;
+            apply(*bound.action, *item);
+            if (item->submenu())
+                update(*item->submenu(), next);
+        }
+    }
+
+    // Title, enabled state, check mark and shortcut of the item. Qt signals a change only when
+    // a value differs, so applying an unchanged item costs the desktop nothing.
+    static void apply(QAction& action, const MenuItem& item)
+    {
+        action.setText(actionText(item.title()));
+        action.setEnabled(isEnabledItem(item));
+        const bool toggle = isToggleItem(item);
+        action.setCheckable(toggle);
+        if (toggle)
+            action.setChecked(item.state() == ControlStateValueOn);
+        action.setShortcut(shortcutFor(item));
     }
 
     void trigger(std::shared_ptr<MenuItem> item)
@@ -278,10 +361,13 @@ private:
     QObject context_;
     std::unique_ptr<QMenu> menu_;
     std::vector<std::unique_ptr<QMenu>> submenus_;
+    std::vector<BoundAction> actions_;
+    std::vector<Slot> shape_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     std::unique_ptr<TrayHostWatcher> hostWatcher_;
     std::shared_ptr<Menu> model_;
     std::shared_ptr<Image> image_;
+    QString iconKey_;
     std::vector<QImage> renderings_;
     QIcon icon_;
     QString toolTip_ = toolTipForTitle("");

@@ -4,13 +4,16 @@
 #include "MenuRendering.h"
 #include "QtGraphics.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QMenu>
 #include <QTranslator>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 
 using namespace platform;
 using namespace platform::linux_impl;
@@ -157,6 +160,148 @@ TEST_F(Drawing, TrayRenderingsAreSquareAndCentred)
     EXPECT_EQ(opaqueCount(square, QRect(0, 41, 64, 23)), 0);
     EXPECT_GT(opaqueCount(square, QRect(0, 24, 64, 16)), 50);
     EXPECT_TRUE(trayIconFromImage(nullptr).isNull());
+}
+
+TEST_F(Drawing, EqualDrawingsShareAKeyAndAnyDifferenceChangesIt)
+{
+    auto antenna = graphics->imageWithSystemSymbolName("antenna.radiowaves.left.and.right");
+    ASSERT_NE(antenna, nullptr);
+    auto draw = [&](Size size, const std::string& text, Point at, double fontSize, Rect symbolIn) {
+        auto image = graphics->imageWithSize(size);
+        image->lockFocus();
+        image->drawText(text, at, Font::systemFontOfSize(fontSize));
+        image->drawImage(*antenna, symbolIn);
+        image->unlockFocus();
+        return static_cast<PaintableImage&>(*image).contentKey();
+    };
+    const QString key = draw({30, 16}, "\U0001F1EA\U0001F1FA", {0, 1}, 14, {18, 2, 12, 12});
+    EXPECT_EQ(draw({30, 16}, "\U0001F1EA\U0001F1FA", {0, 1}, 14, {18, 2, 12, 12}), key);
+    EXPECT_NE(draw({31, 16}, "\U0001F1EA\U0001F1FA", {0, 1}, 14, {18, 2, 12, 12}), key);
+    EXPECT_NE(draw({30, 16}, "\U0001F1F3\U0001F1F4", {0, 1}, 14, {18, 2, 12, 12}), key);
+    EXPECT_NE(draw({30, 16}, "\U0001F1EA\U0001F1FA", {0, 1.5}, 14, {18, 2, 12, 12}), key);
+    EXPECT_NE(draw({30, 16}, "\U0001F1EA\U0001F1FA", {0, 1}, 15, {18, 2, 12, 12}), key);
+    EXPECT_NE(draw({30, 16}, "\U0001F1EA\U0001F1FA", {0, 1}, 14, {18, 2, 11, 12}), key);
+    // A text that spells another drawing's key syntax does not make that drawing's key.
+    auto tricky = graphics->imageWithSize({30, 16});
+    tricky->lockFocus();
+    tricky->drawText("a) text(0 0 x 1:b", {0, 0}, Font::systemFontOfSize(14));
+    tricky->unlockFocus();
+    auto pair = graphics->imageWithSize({30, 16});
+    pair->lockFocus();
+    pair->drawText("a", {0, 0}, Font::systemFontOfSize(14));
+    pair->drawText("b", {0, 0}, Font::systemFontOfSize(14));
+    pair->unlockFocus();
+    EXPECT_NE(static_cast<PaintableImage&>(*tricky).contentKey(), static_cast<PaintableImage&>(*pair).contentKey());
+}
+
+// Records which items the tray menu sends their actions to.
+class RecordingTarget final : public MenuTarget {
+public:
+    bool performAction(const std::string& selector, const MenuItem& sender) override
+    {
+        received.push_back(selector + " " + std::to_string(sender.tag()));
+        return true;
+    }
+    std::vector<std::string> received;
+};
+
+class StatusMenu : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QWidgetList before = QApplication::topLevelWidgets();
+        item = makeStatusBar()->statusItemWithLength(-1);
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (!before.contains(widget))
+                menu = qobject_cast<QMenu*>(widget);
+        }
+        ASSERT_NE(menu, nullptr);
+    }
+
+    // Three channels (one playing), a separator and a submenu of slots, as the tray shows them.
+    std::shared_ptr<Menu> model(int playing, const std::string& slotHolder, bool extraItem = false)
+    {
+        auto result = std::make_shared<Menu>();
+        for (int i = 0; i < 3; ++i) {
+            auto channel = std::make_shared<MenuItem>("Channel " + std::to_string(i), "channelSelected:", "");
+            channel->setTarget(target);
+            channel->setTag(playing * 10 + i);
+            channel->setState(i == playing ? ControlStateValueOn : ControlStateValueOff);
+            if (i == playing) {
+                channel->setKeyEquivalent("1");
+                channel->setKeyEquivalentModifierMask(EventModifierFlagOption);
+            }
+            result->addItem(channel);
+        }
+        result->addItem(MenuItem::separatorItem());
+        auto slotEntry = std::make_shared<MenuItem>("Slot: " + slotHolder, "", "");
+        auto slotMenu = std::make_shared<Menu>();
+        auto none = std::make_shared<MenuItem>("None", "assignHotkey:", "");
+        none->setTarget(target);
+        slotMenu->addItem(none);
+        slotEntry->setSubmenu(slotMenu);
+        result->addItem(slotEntry);
+        if (extraItem)
+            result->addItem(std::make_shared<MenuItem>("Extra & more", "", ""));
+        return result;
+    }
+
+    std::shared_ptr<RecordingTarget> target = std::make_shared<RecordingTarget>();
+    std::shared_ptr<StatusItem> item;
+    QMenu* menu = nullptr;
+};
+
+TEST_F(StatusMenu, ASameShapedModelUpdatesTheShownActionsAndTheirTargets)
+{
+    item->setMenu(model(0, "Channel 0"));
+    const QList<QAction*> first = menu->actions();
+    ASSERT_EQ(first.size(), 5);
+    EXPECT_TRUE(first[0]->isChecked());
+    EXPECT_EQ(first[0]->shortcut(), QKeySequence(QStringLiteral("Alt+1")));
+    EXPECT_TRUE(first[3]->isSeparator());
+    ASSERT_NE(first[4]->menu(), nullptr);
+    QAction* submenuEntry = first[4]->menu()->actions().value(0);
+
+    item->setMenu(model(2, "Channel 2"));
+    const QList<QAction*> second = menu->actions();
+    // The same actions, now showing the new model.
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(second[4]->menu()->actions().value(0), submenuEntry);
+    EXPECT_FALSE(second[0]->isChecked());
+    EXPECT_TRUE(second[0]->isCheckable());
+    EXPECT_TRUE(second[2]->isChecked());
+    EXPECT_TRUE(second[0]->shortcut().isEmpty());
+    EXPECT_EQ(second[2]->shortcut(), QKeySequence(QStringLiteral("Alt+1")));
+    EXPECT_EQ(second[4]->text(), QStringLiteral("Slot: Channel 2"));
+
+    // A triggered action speaks for the item of the latest model.
+    second[1]->trigger();
+    ASSERT_EQ(target->received.size(), 1u);
+    EXPECT_EQ(target->received[0], "channelSelected: 21");
+    // Its check mark flipped by Qt is put back to what the model says.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(second[1]->isChecked());
+    EXPECT_TRUE(second[2]->isChecked());
+}
+
+TEST_F(StatusMenu, AModelOfAnotherShapeIsShownInFull)
+{
+    item->setMenu(model(0, "Channel 0"));
+    item->setMenu(model(1, "None", true));
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 6);
+    EXPECT_TRUE(actions[1]->isChecked());
+    EXPECT_EQ(actions[4]->text(), QStringLiteral("Slot: None"));
+    EXPECT_EQ(actions[5]->text(), QStringLiteral("Extra && more"));
+    EXPECT_FALSE(actions[5]->isEnabled());
+    ASSERT_NE(actions[4]->menu(), nullptr);
+    EXPECT_EQ(actions[4]->menu()->actions().size(), 1);
+    // Back to the first shape: still every item in place.
+    item->setMenu(model(0, "Channel 0"));
+    EXPECT_EQ(menu->actions().size(), 5);
+    menu->actions()[0]->trigger();
+    ASSERT_EQ(target->received.size(), 1u);
+    EXPECT_EQ(target->received[0], "channelSelected: 0");
 }
 
 TEST(Translations, EveryTableTranslatesAllMenuKeys)
