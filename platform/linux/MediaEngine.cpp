@@ -1,5 +1,6 @@
-// Live HLS playback on libmpv, audio only. One mpv handle serves every player the process makes:
-// a new player costs a `loadfile` on a warm handle, not a new media core.
+// Live HLS playback on libmpv, audio only. libmpv is loaded on the first play, so a tray app that
+// has not played yet does not carry its two hundred libraries. One mpv handle serves every player
+// the process makes: a new player costs a `loadfile` on a warm handle, not a new media core.
 #include "MediaEngine.h"
 
 #include "Factories.h"
@@ -8,7 +9,10 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+// Types and constants only: the functions are looked up at run time (MpvLibrary below).
 #include <mpv/client.h>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <clocale>
@@ -18,6 +22,90 @@
 Q_LOGGING_CATEGORY(lcMedia, "kovra.media", QtCriticalMsg)
 
 namespace platform::linux_impl {
+
+// libmpv, opened on demand. Lives as long as any handle made from it: the session and the
+// thread that destroys its handles each hold a reference, and only the last one closes it.
+class MpvLibrary {
+public:
+    static std::shared_ptr<const MpvLibrary> open(QString* error)
+    {
+        void* handle = dlopen("libmpv.so.2", RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            *error = QString::fromLocal8Bit(dlerror());
+            return nullptr;
+        }
+        std::shared_ptr<MpvLibrary> lib(new MpvLibrary(handle));
+        if (!lib->resolveAll(error))
+            return nullptr;
+        const unsigned long version = lib->client_api_version();
+        if ((version >> 16) != (MPV_CLIENT_API_VERSION >> 16)) {
+            *error = QStringLiteral("client API %1.%2, built for %3.%4")
+                         .arg(version >> 16)
+                         .arg(version & 0xffff)
+                         .arg(MPV_CLIENT_API_VERSION >> 16)
+                         .arg(MPV_CLIENT_API_VERSION & 0xffff);
+            return nullptr;
+        }
+        return lib;
+    }
+
+    MpvLibrary(const MpvLibrary&) = delete;
+    MpvLibrary& operator=(const MpvLibrary&) = delete;
+    ~MpvLibrary() { dlclose(handle_); }
+
+    decltype(&::mpv_client_api_version) client_api_version = nullptr;
+    decltype(&::mpv_create) create = nullptr;
+    decltype(&::mpv_initialize) initialize = nullptr;
+    decltype(&::mpv_terminate_destroy) terminate_destroy = nullptr;
+    decltype(&::mpv_set_option_string) set_option_string = nullptr;
+    decltype(&::mpv_error_string) error_string = nullptr;
+    decltype(&::mpv_request_log_messages) request_log_messages = nullptr;
+    decltype(&::mpv_observe_property) observe_property = nullptr;
+    decltype(&::mpv_unobserve_property) unobserve_property = nullptr;
+    decltype(&::mpv_set_wakeup_callback) set_wakeup_callback = nullptr;
+    decltype(&::mpv_command_async) command_async = nullptr;
+    decltype(&::mpv_set_property_async) set_property_async = nullptr;
+    decltype(&::mpv_get_property) get_property = nullptr;
+    decltype(&::mpv_free_node_contents) free_node_contents = nullptr;
+    decltype(&::mpv_wait_event) wait_event = nullptr;
+
+private:
+    explicit MpvLibrary(void* handle) : handle_(handle) {}
+
+    template <typename Function>
+    bool resolve(Function& function, const char* name, QString* error)
+    {
+        void* symbol = dlsym(handle_, name);
+        if (!symbol) {
+            *error = QStringLiteral("missing %1").arg(QLatin1String(name));
+            return false;
+        }
+        // POSIX guarantees that a symbol's address converts to a function pointer.
+        static_assert(sizeof(Function) == sizeof(void*));
+        std::memcpy(&function, &symbol, sizeof(function));
+        return true;
+    }
+
+    bool resolveAll(QString* error)
+    {
+        return resolve(client_api_version, "mpv_client_api_version", error) && resolve(create, "mpv_create", error)
+            && resolve(initialize, "mpv_initialize", error)
+            && resolve(terminate_destroy, "mpv_terminate_destroy", error)
+            && resolve(set_option_string, "mpv_set_option_string", error)
+            && resolve(error_string, "mpv_error_string", error)
+            && resolve(request_log_messages, "mpv_request_log_messages", error)
+            && resolve(observe_property, "mpv_observe_property", error)
+            && resolve(unobserve_property, "mpv_unobserve_property", error)
+            && resolve(set_wakeup_callback, "mpv_set_wakeup_callback", error)
+            && resolve(command_async, "mpv_command_async", error)
+            && resolve(set_property_async, "mpv_set_property_async", error)
+            && resolve(get_property, "mpv_get_property", error)
+            && resolve(free_node_contents, "mpv_free_node_contents", error)
+            && resolve(wait_event, "mpv_wait_event", error);
+    }
+
+    void* handle_;
+};
 
 namespace {
 
@@ -33,6 +121,11 @@ constexpr double seekableEndMargin = 0.5;
 
 constexpr int firstRetryMs = 500;
 constexpr int maxRetryMs = 30000;
+// Someone is waiting for the channel: while an outage is young, try every few seconds so the
+// sound is back soon after the server is; only a long outage backs off further, sparing the
+// server and the battery.
+constexpr int youngOutageRetryMs = 3000;
+constexpr auto youngOutage = 60s;
 // Playback that has run this long without trouble counts as recovered.
 constexpr auto recoveredAfter = 10s;
 // No progress for this long while meant to play: the server hangs; reconnect.
@@ -65,11 +158,21 @@ std::optional<double> number(const mpv_node* node)
     return std::nullopt;
 }
 
-void setOption(mpv_handle* mpv, const char* name, const char* value)
+// The seekable ranges of a `demuxer-cache-state` value.
+std::vector<std::pair<double, double>> cacheRanges(const mpv_node& state)
 {
-    const int error = mpv_set_option_string(mpv, name, value);
-    if (error < 0)
-        qCDebug(lcMedia) << "option" << name << "=" << value << "rejected:" << mpv_error_string(error);
+    std::vector<std::pair<double, double>> out;
+    const mpv_node* ranges = mapValue(state, "seekable-ranges");
+    if (!ranges || ranges->format != MPV_FORMAT_NODE_ARRAY || !ranges->u.list)
+        return out;
+    for (int i = 0; i < ranges->u.list->num; ++i) {
+        const mpv_node& range = ranges->u.list->values[i];
+        const auto start = number(mapValue(range, "start"));
+        const auto end = number(mapValue(range, "end"));
+        if (start && end && *end > *start)
+            out.emplace_back(*start, *end);
+    }
+    return out;
 }
 
 } // namespace
@@ -99,81 +202,104 @@ MediaSession::~MediaSession()
         destroyer_.join();
 }
 
-bool MediaSession::ensureHandle()
+bool MediaSession::ensureLibrary()
 {
-    if (mpv_)
+    if (lib_)
         return true;
-    if (shutDown_)
+    if (libraryMissing_ || shutDown_)
         return false;
+    QString error;
+    lib_ = MpvLibrary::open(&error);
+    if (!lib_) {
+        // Without it nothing can sound; say so once, and let plays do nothing from now on.
+        libraryMissing_ = true;
+        qCCritical(lcMedia).noquote() << "cannot play: libmpv (libmpv.so.2) is not usable:" << error;
+        return false;
+    }
+    return true;
+}
+
+mpv_handle* MediaSession::makeCore()
+{
+    if (!ensureLibrary())
+        return nullptr;
     // libmpv parses numbers with the C locale only.
     std::setlocale(LC_NUMERIC, "C");
-    mpv_handle* mpv = mpv_create();
+    mpv_handle* mpv = lib_->create();
     if (!mpv)
-        return false;
+        return nullptr;
+
+    const auto setOption = [this, mpv](const char* name, const char* value) {
+        const int error = lib_->set_option_string(mpv, name, value);
+        if (error < 0)
+            qCDebug(lcMedia) << "option" << name << "=" << value << "rejected:" << lib_->error_string(error);
+    };
 
     // A media core with no face and no will of its own: no config files, scripts, key bindings,
     // terminal, video or on-screen display.
-    setOption(mpv, "config", "no");
-    setOption(mpv, "terminal", "no");
-    setOption(mpv, "input-default-bindings", "no");
-    setOption(mpv, "input-vo-keyboard", "no");
-    setOption(mpv, "input-terminal", "no");
-    setOption(mpv, "load-scripts", "no");
-    setOption(mpv, "osc", "no");
-    setOption(mpv, "ytdl", "no");
-    setOption(mpv, "load-stats-overlay", "no");
-    setOption(mpv, "load-osd-console", "no");
-    setOption(mpv, "load-auto-profiles", "no");
-    setOption(mpv, "resume-playback", "no");
-    setOption(mpv, "save-position-on-quit", "no");
-    setOption(mpv, "vid", "no");
-    setOption(mpv, "vo", "null");
+    setOption("config", "no");
+    setOption("terminal", "no");
+    setOption("input-default-bindings", "no");
+    setOption("input-vo-keyboard", "no");
+    setOption("input-terminal", "no");
+    setOption("load-scripts", "no");
+    setOption("osc", "no");
+    setOption("ytdl", "no");
+    setOption("load-stats-overlay", "no");
+    setOption("load-osd-console", "no");
+    setOption("load-auto-profiles", "no");
+    setOption("resume-playback", "no");
+    setOption("save-position-on-quit", "no");
+    setOption("vid", "no");
+    setOption("vo", "null");
     // PulseAudio first: PipeWire desktops serve it too, and libmpv's own order tries the native
     // PipeWire client first, which writes errors to stderr wherever no PipeWire daemon runs.
-    setOption(mpv, "ao", "pulse,pipewire,alsa,");
-    setOption(mpv, "audio-display", "no");
-    setOption(mpv, "sub-auto", "no");
-    setOption(mpv, "osd-level", "0");
-    setOption(mpv, "idle", "yes");
-    setOption(mpv, "audio-client-name", "kovra-radio");
-    setOption(mpv, "user-agent", "kovra-radio/" KOVRA_VERSION);
+    setOption("ao", "pulse,pipewire,alsa,");
+    setOption("audio-display", "no");
+    setOption("sub-auto", "no");
+    setOption("osd-level", "0");
+    setOption("idle", "yes");
+    setOption("audio-client-name", "kovra-radio");
+    setOption("user-agent", "kovra-radio/" KOVRA_VERSION);
 
     // Verification is never off (libmpv's default is off). A CA bundle named by the environment
     // replaces the system's, as for every other TLS client.
-    setOption(mpv, "tls-verify", "yes");
+    setOption("tls-verify", "yes");
     const QByteArray caFile = qgetenv("SSL_CERT_FILE");
     if (!caFile.isEmpty())
-        setOption(mpv, "tls-ca-file", caFile.constData());
+        setOption("tls-ca-file", caFile.constData());
 
     // Time to first sound: FFmpeg leaves Nagle on for its HTTPS connections (~40 ms lost on each
     // new one), opens one connection more than needed for HLS, and waits for the old demuxer
-    // when a channel is switched.
-    setOption(mpv, "stream-lavf-o", "tcp_nodelay=1");
-    setOption(mpv, "demuxer-lavf-o", "http_multiple=0");
-    setOption(mpv, "demuxer-termination-timeout", "0");
+    // when a stream is replaced.
+    setOption("stream-lavf-o", "tcp_nodelay=1");
+    setOption("demuxer-lavf-o", "http_multiple=0");
+    // Streams are HLS, read by FFmpeg. mpv's own playlist reader would take a playlist it fetched
+    // while FFmpeg failed (a connection reset) for a list of separate files, and play stale
+    // segments one by one instead of the live stream.
+    setOption("demuxer", "lavf");
+    setOption("demuxer-termination-timeout", "0");
     // A hung server would otherwise keep us silent for a minute; the watchdog covers the rest.
-    setOption(mpv, "network-timeout", "5");
+    setOption("network-timeout", "3");
 
     // Seeking back in a live stream works only within what was kept: keep minutes of audio.
-    setOption(mpv, "cache", "yes");
-    setOption(mpv, "demuxer-seekable-cache", "yes");
-    setOption(mpv, "force-seekable", "yes");
-    setOption(mpv, "demuxer-max-back-bytes", "64MiB");
-    setOption(mpv, "demuxer-max-bytes", "32MiB");
-    setOption(mpv, "hr-seek", "yes");
+    setOption("cache", "yes");
+    setOption("demuxer-seekable-cache", "yes");
+    setOption("force-seekable", "yes");
+    setOption("demuxer-max-back-bytes", "64MiB");
+    setOption("demuxer-max-bytes", "32MiB");
+    setOption("hr-seek", "yes");
 
     if (lcMedia().isDebugEnabled())
-        mpv_request_log_messages(mpv, "warn");
+        lib_->request_log_messages(mpv, "warn");
 
-    if (mpv_initialize(mpv) < 0) {
-        mpv_terminate_destroy(mpv);
-        return false;
+    if (lib_->initialize(mpv) < 0) {
+        lib_->terminate_destroy(mpv);
+        return nullptr;
     }
-    mpv_observe_property(mpv, TimePos, "time-pos", MPV_FORMAT_DOUBLE);
-    mpv_observe_property(mpv, CacheState, "demuxer-cache-state", MPV_FORMAT_NODE);
-    mpv_ = mpv;
-    mpv_set_wakeup_callback(mpv_, &MediaSession::wakeup, this);
-    return true;
+    lib_->observe_property(mpv, TimePos, "time-pos", MPV_FORMAT_DOUBLE);
+    lib_->set_wakeup_callback(mpv, &MediaSession::wakeup, this);
+    return mpv;
 }
 
 void MediaSession::wakeup(void* context)
@@ -191,7 +317,7 @@ void MediaSession::command(std::initializer_list<const char*> args, uint64_t use
     std::vector<const char*> argv(args);
     argv.push_back(nullptr);
     // Asynchronous, so the main thread never waits on the media core; requests keep their order.
-    mpv_command_async(mpv_, userdata, argv.data());
+    lib_->command_async(mpv_, userdata, argv.data());
 }
 
 void MediaSession::setPause(bool paused)
@@ -199,7 +325,20 @@ void MediaSession::setPause(bool paused)
     if (!mpv_)
         return;
     int flag = paused ? 1 : 0;
-    mpv_set_property_async(mpv_, plainCommand, "pause", MPV_FORMAT_FLAG, &flag);
+    lib_->set_property_async(mpv_, plainCommand, "pause", MPV_FORMAT_FLAG, &flag);
+}
+
+void MediaSession::watchCache(bool on)
+{
+    // The cache state changes several times a second while the stream downloads, paused or not;
+    // only a playing stream needs it pushed. A paused one is asked when someone wants to know.
+    if (!mpv_ || on == cacheWatched_)
+        return;
+    if (on)
+        lib_->observe_property(mpv_, CacheState, "demuxer-cache-state", MPV_FORMAT_NODE);
+    else
+        lib_->unobserve_property(mpv_, CacheState);
+    cacheWatched_ = on;
 }
 
 void MediaSession::start(const void* owner, const MediaItem* item, const QString& url)
@@ -210,7 +349,7 @@ void MediaSession::start(const void* owner, const MediaItem* item, const QString
     item_ = item;
     url_ = url;
     wantPlay_ = true;
-    backoffMs_ = firstRetryMs;
+    resetBackoff();
     load();
 }
 
@@ -221,12 +360,13 @@ void MediaSession::resume(const void* owner)
     wantPlay_ = true;
     if (entry_ != Entry::None && !retryTimer_.isActive()) {
         setPause(false);
+        watchCache(true);
         lastProgress_ = Clock::now();
         watchdogTimer_.start();
         return;
     }
     // The stream ended or failed while we were paused: open it again now.
-    backoffMs_ = firstRetryMs;
+    resetBackoff();
     load();
 }
 
@@ -238,6 +378,7 @@ void MediaSession::pause(const void* owner)
     retryTimer_.stop();
     watchdogTimer_.stop();
     setPause(true);
+    watchCache(false);
 }
 
 void MediaSession::release(const void* owner)
@@ -254,6 +395,7 @@ void MediaSession::silence()
     // buffers. Both are queued, so the caller does not wait for either.
     setPause(true);
     command({"stop"});
+    watchCache(false);
     entry_ = Entry::None;
 }
 
@@ -292,9 +434,20 @@ std::optional<double> MediaSession::position(const void* owner) const
 std::vector<MediaTimeRange> MediaSession::seekableRanges(const MediaItem* item) const
 {
     std::vector<MediaTimeRange> ranges;
-    if (!serves(item) || entry_ != Entry::Playing)
+    if (!serves(item) || entry_ != Entry::Playing || !mpv_)
         return ranges;
-    for (const auto& [start, end] : cachedRanges_) {
+    std::vector<std::pair<double, double>> cached;
+    if (cacheWatched_) {
+        cached = cachedRanges_;
+    } else {
+        // Paused: not pushed to us, so asked now (a short wait on the core, and only on request).
+        mpv_node state{};
+        if (lib_->get_property(mpv_, "demuxer-cache-state", MPV_FORMAT_NODE, &state) >= 0) {
+            cached = cacheRanges(state);
+            lib_->free_node_contents(&state);
+        }
+    }
+    for (const auto& [start, end] : cached) {
         const double usableEnd = end - seekableEndMargin;
         if (usableEnd <= start)
             continue;
@@ -309,9 +462,16 @@ std::vector<MediaTimeRange> MediaSession::seekableRanges(const MediaItem* item) 
 void MediaSession::load()
 {
     retryTimer_.stop();
-    if (!ensureHandle()) {
-        scheduleRetry();
+    if (shutDown_)
         return;
+    if (!mpv_) {
+        mpv_ = makeCore();
+        if (!mpv_) {
+            // A library that is not there will not appear by retrying; a core that failed might.
+            if (!libraryMissing_)
+                scheduleRetry();
+            return;
+        }
     }
     ++loadGeneration_;
     expectedEntryId_ = -1;
@@ -323,9 +483,10 @@ void MediaSession::load()
     lastProgress_ = Clock::now();
     playingSince_.reset();
     const QByteArray url = url_.toUtf8();
-    // Unpausing as a per-file option takes effect only once the previous stream is gone, so
-    // the old channel cannot sound again while the new one opens.
+    // Unpausing as a per-file option takes effect only once the previous stream is gone, so the
+    // old channel cannot sound again while the new one opens.
     command({"loadfile", url.constData(), "replace", "pause=no"}, loadGeneration_);
+    watchCache(true);
     watchdogTimer_.start();
     qCDebug(lcMedia) << "load" << url_ << "generation" << loadGeneration_;
 }
@@ -334,9 +495,20 @@ void MediaSession::scheduleRetry()
 {
     if (!owner_ || !wantPlay_ || shutDown_)
         return;
-    qCDebug(lcMedia) << "retry in" << backoffMs_ << "ms";
-    retryTimer_.start(backoffMs_);
+    const auto now = Clock::now();
+    if (!outageSince_)
+        outageSince_ = now;
+    const int cap = now - *outageSince_ < youngOutage ? youngOutageRetryMs : maxRetryMs;
+    const int delay = std::min(backoffMs_, cap);
+    qCDebug(lcMedia) << "retry in" << delay << "ms";
+    retryTimer_.start(delay);
     backoffMs_ = std::min(backoffMs_ * 2, maxRetryMs);
+}
+
+void MediaSession::resetBackoff()
+{
+    backoffMs_ = firstRetryMs;
+    outageSince_.reset();
 }
 
 void MediaSession::watchdog()
@@ -345,7 +517,7 @@ void MediaSession::watchdog()
         return;
     const auto now = Clock::now();
     if (playingSince_ && now - *playingSince_ >= recoveredAfter)
-        backoffMs_ = firstRetryMs;
+        resetBackoff();
     if (entry_ == Entry::None || now - lastProgress_ < stallLimit)
         return;
     // Silent too long while meant to play (a hung server, or a stream that never started):
@@ -359,7 +531,7 @@ void MediaSession::drainEvents()
 {
     drainQueued_ = false;
     while (mpv_) {
-        const mpv_event* event = mpv_wait_event(mpv_, 0);
+        const mpv_event* event = lib_->wait_event(mpv_, 0);
         if (!event || event->event_id == MPV_EVENT_NONE)
             break;
         handleEvent(*event);
@@ -373,7 +545,7 @@ void MediaSession::handleEvent(const mpv_event& event)
         if (event.reply_userdata == plainCommand || event.reply_userdata != loadGeneration_)
             break;
         if (event.error < 0) {
-            qCDebug(lcMedia) << "load refused:" << mpv_error_string(event.error);
+            qCDebug(lcMedia) << "load refused:" << lib_->error_string(event.error);
             entry_ = Entry::None;
             scheduleRetry();
             break;
@@ -393,7 +565,7 @@ void MediaSession::handleEvent(const mpv_event& event)
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
         if (!end || end->playlist_entry_id != expectedEntryId_ || entry_ == Entry::None)
             break;
-        qCDebug(lcMedia) << "stream ended, reason" << end->reason << mpv_error_string(end->error);
+        qCDebug(lcMedia) << "stream ended, reason" << end->reason << lib_->error_string(end->error);
         entry_ = Entry::None;
         fileStarted_ = false;
         timePos_.reset();
@@ -402,6 +574,11 @@ void MediaSession::handleEvent(const mpv_event& event)
         // A live stream has no end: an end of file or an error means the server failed us.
         if (end->reason == MPV_END_FILE_REASON_EOF || end->reason == MPV_END_FILE_REASON_ERROR)
             scheduleRetry();
+        // The stream was read as a list of other files: never play those behind our back.
+        if (end->reason == MPV_END_FILE_REASON_REDIRECT) {
+            silence();
+            scheduleRetry();
+        }
         break;
     }
     case MPV_EVENT_PLAYBACK_RESTART:
@@ -435,18 +612,8 @@ void MediaSession::handleEvent(const mpv_event& event)
             entry_ = Entry::Playing;
         } else if (event.reply_userdata == CacheState) {
             cachedRanges_.clear();
-            if (property->format != MPV_FORMAT_NODE || !property->data)
-                break;
-            const mpv_node* ranges = mapValue(*static_cast<const mpv_node*>(property->data), "seekable-ranges");
-            if (!ranges || ranges->format != MPV_FORMAT_NODE_ARRAY || !ranges->u.list)
-                break;
-            for (int i = 0; i < ranges->u.list->num; ++i) {
-                const mpv_node& range = ranges->u.list->values[i];
-                const auto start = number(mapValue(range, "start"));
-                const auto end = number(mapValue(range, "end"));
-                if (start && end && *end > *start)
-                    cachedRanges_.emplace_back(*start, *end);
-            }
+            if (property->format == MPV_FORMAT_NODE && property->data)
+                cachedRanges_ = cacheRanges(*static_cast<const mpv_node*>(property->data));
         }
         break;
     }
@@ -475,11 +642,12 @@ void MediaSession::shutdown()
     mpv_handle* mpv = mpv_;
     mpv_ = nullptr;
     // No more wakeups once this returns; queued drains find no handle.
-    mpv_set_wakeup_callback(mpv, nullptr, nullptr);
-    // Destroying a core with an open stream takes 100-200 ms: not on the main thread.
-    destroyer_ = std::thread([mpv] {
+    lib_->set_wakeup_callback(mpv, nullptr, nullptr);
+    // Destroying a core with an open stream takes 100-200 ms: not on the main thread. The thread
+    // keeps the library loaded until the handle is gone.
+    destroyer_ = std::thread([lib = lib_, mpv] {
         const auto started = Clock::now();
-        mpv_terminate_destroy(mpv);
+        lib->terminate_destroy(mpv);
         qCDebug(lcMedia) << "media core destroyed in"
                          << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count() << "ms";
     });

@@ -1,5 +1,5 @@
-// The libmpv media engine: one warm mpv handle for the whole process, lent to whichever player
-// was last told to play, with reconnection of failed or stalled live streams.
+// The libmpv media engine: libmpv loaded on the first play, one warm mpv handle for the whole process
+// lent to whichever player was last told to play, with reconnection of failed or stalled live streams.
 #pragma once
 
 #include "Media.h"
@@ -19,6 +19,8 @@ struct mpv_handle;
 struct mpv_event;
 
 namespace platform::linux_impl {
+
+class MpvLibrary;
 
 // Owns the libmpv handle (created on first playback, kept until the application quits) and
 // remembers which player front and item it currently serves. Everything runs on the main
@@ -57,19 +59,25 @@ Q_SIGNALS:
 private:
     enum class Entry { None, Loading, Playing };
 
-    bool ensureHandle();
+    bool ensureLibrary();
+    mpv_handle* makeCore();
     void load();
     void silence();
     void forget();
     void scheduleRetry();
+    void resetBackoff();
     void watchdog();
     void drainEvents();
     void handleEvent(const mpv_event& event);
     void setPause(bool paused);
+    void watchCache(bool on);
     void command(std::initializer_list<const char*> args, uint64_t userdata = 0);
     static void wakeup(void* context);
 
+    std::shared_ptr<const MpvLibrary> lib_;
+    bool libraryMissing_ = false;
     mpv_handle* mpv_ = nullptr;
+    bool cacheWatched_ = false;
     bool shutDown_ = false;
     std::thread destroyer_;
     std::atomic<bool> drainQueued_{false};
@@ -91,6 +99,8 @@ private:
     QTimer retryTimer_;
     QTimer watchdogTimer_;
     int backoffMs_;
+    // When the current run of failed attempts began; none while the stream is fine.
+    std::optional<Clock::time_point> outageSince_;
     Clock::time_point lastProgress_;
     std::optional<Clock::time_point> playingSince_;
 };

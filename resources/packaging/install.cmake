@@ -53,8 +53,9 @@ install(FILES ${KOVRA_GENERATED}/man/man1/kovra-radio.1.gz DESTINATION ${CMAKE_I
 install(FILES ${KOVRA_RESOURCES}/packaging/copyright ${KOVRA_GENERATED}/doc/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kovra-radio)
 
-# The Debian package. Library dependencies come from dpkg-shlibdeps; the one run-time need no
-# linked library reveals is the colour emoji font the tray icon's flag is drawn with.
+# The Debian package. Library dependencies come from dpkg-shlibdeps; the run-time needs no
+# linked library reveals are the colour emoji font the tray icon's flag is drawn with, and libmpv,
+# which the player opens with dlopen on the first play instead of linking it.
 set(CPACK_PACKAGE_NAME kovra-radio)
 set(CPACK_PACKAGE_VENDOR "Kovra Radio developers")
 set(CPACK_PACKAGE_CONTACT "Kovra Radio developers <dev@kovra.example>")
@@ -73,7 +74,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kovra.example/radio")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-color-emoji")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmpv2, fonts-noto-color-emoji")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_GENERATOR DEB)
