@@ -10,6 +10,7 @@ import numpy as np
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures"))
 import procutil  # noqa: E402
+from audio import pcm_blocks  # noqa: E402
 
 RATE = 48000
 LATENCY_MS = 5
@@ -50,22 +51,8 @@ class Capture:
             self._thread.join(timeout=3)
 
     def _read(self):
-        fd = self._proc.stdout.fileno()
-        pending = b""
-        while True:
-            try:
-                data = os.read(fd, 65536)
-            except OSError:
-                break
-            now = time.monotonic()
-            if not data:
-                break
-            pending += data
-            usable = len(pending) - len(pending) % 2
-            if not usable:
-                continue
-            samples = np.frombuffer(pending[:usable], dtype="<i2").astype(np.int32)
-            pending = pending[usable:]
+        for now, block in pcm_blocks(self._proc.stdout.fileno(), 65536):
+            samples = block.astype(np.int32)
             with self._lock:
                 self._blocks.append(samples)
                 self._total += len(samples)
