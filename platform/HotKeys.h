@@ -3,7 +3,7 @@
 // and the hot key id read back from the event.
 #pragma once
 
-#include "Service.h"
+#include "platform/Service.h"
 
 #include <cstddef>
 #include <cstdint>

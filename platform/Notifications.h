@@ -1,7 +1,7 @@
 // The desktop's user notifications: only the authorisation request is used.
 #pragma once
 
-#include "Service.h"
+#include "platform/Service.h"
 
 #include <functional>
 #include <optional>

@@ -1,7 +1,7 @@
 // What the desktop shows as now playing, and the media commands it sends back.
 #pragma once
 
-#include "Service.h"
+#include "platform/Service.h"
 
 #include <functional>
 #include <optional>

@@ -1,8 +1,8 @@
 // Playback of one live stream at a time through the platform's media engine, and the handlers
 // of the desktop's media commands.
-#include "AudioPlayer.h"
+#include "src/AudioPlayer.h"
 
-#include "NowPlaying.h"
+#include "platform/NowPlaying.h"
 
 namespace {
 constexpr double skipInterval = 15.0;

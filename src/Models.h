@@ -2,7 +2,7 @@
 // address of its HLS live stream.
 #pragma once
 
-#include "URL.h"
+#include "platform/URL.h"
 
 #include <array>
 #include <cstddef>

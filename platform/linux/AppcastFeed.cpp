@@ -1,5 +1,5 @@
 // Appcast parsing and version ordering for the update check.
-#include "AppcastFeed.h"
+#include "platform/linux/AppcastFeed.h"
 
 #include <QXmlStreamReader>
 

@@ -1,8 +1,8 @@
 // MPRIS2 for the now-playing centre and the remote command centre: both services are views of
 // one D-Bus object, so a desktop applet sees the title and state next to the controls that act.
-#include "Mpris.h"
+#include "platform/linux/Mpris.h"
 
-#include "Factories.h"
+#include "platform/linux/Factories.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

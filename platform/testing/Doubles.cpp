@@ -1,5 +1,5 @@
 // In-memory doubles of the platform services.
-#include "Doubles.h"
+#include "platform/testing/Doubles.h"
 
 #include <algorithm>
 #include <cstring>

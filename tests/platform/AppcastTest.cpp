@@ -1,6 +1,6 @@
 // Update feed reading and version ordering: what the update check concludes from a feed.
-#include "AppcastFeed.h"
-#include "UpdateChecker.h"
+#include "platform/linux/AppcastFeed.h"
+#include "platform/linux/FeedUpdater.h"
 
 #include <gtest/gtest.h>
 

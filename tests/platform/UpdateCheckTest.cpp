@@ -1,8 +1,8 @@
 // The update check end to end: a local https feed, a stand-in notification server on a private
 // bus, and what the user would see and be able to click.
-#include "NotifDesktop.h"
-#include "PlatformTestSupport.h"
-#include "UpdateChecker.h"
+#include "platform/linux/DesktopNotifications.h"
+#include "tests/platform/PlatformTestSupport.h"
+#include "platform/linux/FeedUpdater.h"
 
 #include <QDBusMessage>
 #include <QFile>

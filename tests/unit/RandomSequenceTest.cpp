@@ -1,7 +1,7 @@
 // Thousands of seeded random steps through every door into the tray (menu, shortcuts, media
 // commands, the stream itself, the settings store, the login item), checked after each step
 // against a small reference model. KOVRA_RANDOM_SEED replays a run; KOVRA_RANDOM_STEPS shortens it.
-#include "World.h"
+#include "tests/unit/World.h"
 
 #include <cstdlib>
 #include <functional>

@@ -1,10 +1,10 @@
 // The test world: a fresh set of platform doubles per test, and a started tray controller.
 #pragma once
 
-#include "AudioPlayer.h"
-#include "Doubles.h"
-#include "HotkeyManager.h"
-#include "MenuManager.h"
+#include "src/AudioPlayer.h"
+#include "platform/testing/Doubles.h"
+#include "src/HotkeyManager.h"
+#include "src/MenuManager.h"
 
 #include <gtest/gtest.h>
 

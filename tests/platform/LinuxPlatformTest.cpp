@@ -1,8 +1,8 @@
 // Checks of the Qt platform pieces that need no desktop session: menu item rendering rules,
 // drawing (lower-left origin, colour flag, symbol), and the compiled-in translation tables.
-#include "Factories.h"
-#include "MenuRendering.h"
-#include "QtGraphics.h"
+#include "platform/linux/Factories.h"
+#include "platform/linux/MenuRendering.h"
+#include "platform/linux/QtGraphics.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
 // The menu's fixed texts from the translation tables compiled into the binary, in the user's
 // language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), English when we have no table for it.
-#include "Factories.h"
+#include "platform/linux/Factories.h"
 
 #include <QCoreApplication>
 #include <QLocale>

@@ -1,7 +1,7 @@
 // Fonts, text measuring, the antenna symbol and drawing into images, on QPainter. Images keep
 // what was drawn as a list of operations and replay it at the device size they are shown at.
-#include "Factories.h"
-#include "QtGraphics.h"
+#include "platform/linux/Factories.h"
+#include "platform/linux/QtGraphics.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

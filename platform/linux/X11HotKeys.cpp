@@ -1,8 +1,8 @@
 // System-wide hot keys on X11: passive key grabs on the root window through Qt's own xcb
 // connection, delivered to the installed event handler one call per physical press.
-#include "HotKeyService.h"
+#include "platform/linux/X11HotKeys.h"
 
-#include "Factories.h"
+#include "platform/linux/Factories.h"
 
 #include <QByteArray>
 #include <QGuiApplication>

@@ -1,10 +1,10 @@
 // Live HLS playback on libmpv, audio only. libmpv is loaded on the first play, so a tray app that
 // has not played yet does not carry its two hundred libraries. One mpv handle serves every player
 // the process makes: a new player costs a `loadfile` on a warm handle, not a new media core.
-#include "MediaEngine.h"
+#include "platform/linux/MpvMediaEngine.h"
 
-#include "Factories.h"
-#include "Mpris.h"
+#include "platform/linux/Factories.h"
+#include "platform/linux/Mpris.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

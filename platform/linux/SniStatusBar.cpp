@@ -1,9 +1,9 @@
 // The status item on QSystemTrayIcon: the drawn image as icon, the title as tooltip, and the
 // menu model rendered into one QMenu that lives as long as the item. The icon appears once a
 // tray host is there, also when the host starts after us.
-#include "Factories.h"
-#include "MenuRendering.h"
-#include "QtGraphics.h"
+#include "platform/linux/Factories.h"
+#include "platform/linux/MenuRendering.h"
+#include "platform/linux/QtGraphics.h"
 
 #include <QCursor>
 #include <QDBusConnection>
@@ -387,4 +387,4 @@ std::shared_ptr<StatusBar> makeStatusBar() { return std::make_shared<QtStatusBar
 
 } // namespace platform::linux_impl
 
-#include "StatusBar.moc"
+#include "SniStatusBar.moc"

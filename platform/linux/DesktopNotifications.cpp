@@ -1,8 +1,8 @@
 // org.freedesktop.Notifications client: the start-up authorisation request and the notifier.
-#include "NotifDesktop.h"
+#include "platform/linux/DesktopNotifications.h"
 
-#include "AppcastFeed.h"
-#include "Factories.h"
+#include "platform/linux/AppcastFeed.h"
+#include "platform/linux/Factories.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
