@@ -49,8 +49,8 @@ public:
     // Calls every handler; none, or one that failed, makes the command fail.
     RemoteCommandHandlerStatus invoke(const RemoteCommandEvent& event = {}) const
     {
-        auto status = handlers_.empty() ? RemoteCommandHandlerStatus::CommandFailed
-                                        : RemoteCommandHandlerStatus::Success;
+        auto status =
+            handlers_.empty() ? RemoteCommandHandlerStatus::CommandFailed : RemoteCommandHandlerStatus::Success;
         for (const auto& handler : handlers_) {
             if (handler(event) != RemoteCommandHandlerStatus::Success)
                 status = RemoteCommandHandlerStatus::CommandFailed;

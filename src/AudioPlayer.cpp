@@ -10,15 +10,9 @@ constexpr int32_t skipTimescale = 600;
 const char* const artistName = "Kovra";
 } // namespace
 
-AudioPlayer::AudioPlayer()
-{
-    setupRemoteCommands();
-}
+AudioPlayer::AudioPlayer() { setupRemoteCommands(); }
 
-bool AudioPlayer::isPlaying() const
-{
-    return player && player->rate() > 0.0f;
-}
+bool AudioPlayer::isPlaying() const { return player && player->rate() > 0.0f; }
 
 void AudioPlayer::play(const KovraChannel& channel)
 {

@@ -2,8 +2,8 @@
 #include "platform/linux/FeedUpdater.h"
 
 #include "platform/Configuration.h"
-#include "platform/linux/Factories.h"
 #include "platform/linux/DesktopNotifications.h"
+#include "platform/linux/Factories.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -26,8 +26,8 @@ extern "C" void onTerminationSignal(int signal)
 {
     const int savedErrno = errno;
     const char byte = char(signal);
-    if (signalWriteFd >= 0)
-        [[maybe_unused]] auto written = ::write(signalWriteFd, &byte, 1);
+    if (signalWriteFd >= 0) [[maybe_unused]]
+        auto written = ::write(signalWriteFd, &byte, 1);
     errno = savedErrno;
 }
 

@@ -7,10 +7,10 @@
 #include <QFile>
 #include <QProcess>
 
+using kovra_test::ScopedEnv;
 using platform::LoginItemStatus;
 using platform::linux_impl::autostartEntry;
 using platform::linux_impl::XdgAutostartLoginItem;
-using kovra_test::ScopedEnv;
 
 namespace {
 
