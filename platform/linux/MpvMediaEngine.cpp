@@ -3,7 +3,6 @@
 // the process makes: a new player costs a `loadfile` on a warm handle, not a new media core.
 #include "platform/linux/MpvMediaEngine.h"
 
-#include "platform/linux/Factories.h"
 #include "platform/linux/Mpris.h"
 
 #include <QCoreApplication>

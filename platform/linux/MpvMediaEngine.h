@@ -105,4 +105,6 @@ private:
     std::optional<Clock::time_point> playingSince_;
 };
 
+std::shared_ptr<MediaEngine> makeMediaEngine();
+
 } // namespace platform::linux_impl
