@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPointer>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -127,7 +128,10 @@ class QtStatusItem final : public StatusItem, public StatusButton {
 public:
     QtStatusItem() : menu_(std::make_unique<QMenu>())
     {
-        hostWatcher_ = std::make_unique<TrayHostWatcher>([this] { createTrayIcon(); });
+        hostWatcher_ = std::make_unique<TrayHostWatcher>([this] {
+            hostAvailable_ = true;
+            createTrayIcon();
+        });
     }
     ~QtStatusItem() override
     {
@@ -171,6 +175,8 @@ public:
             icon_.addPixmap(QPixmap::fromImage(rendering));
         if (tray_)
             tray_->setIcon(icon_);
+        else
+            createTrayIcon();
     }
 
     void setTitle(const std::string& title) override
@@ -198,9 +204,11 @@ private:
         return renderings;
     }
 
+    // Made once a host is there and the first image has been drawn: an item shown without an
+    // icon is an empty slot in the panel (and Qt warns of it).
     void createTrayIcon()
     {
-        if (tray_)
+        if (tray_ || !hostAvailable_ || icon_.isNull())
             return;
         tray_ = std::make_unique<QSystemTrayIcon>();
         tray_->setIcon(icon_);
@@ -212,9 +220,29 @@ private:
                          [this](QSystemTrayIcon::ActivationReason reason) {
                              // A click on the icon opens the menu, as a menu bar item does.
                              if (reason == QSystemTrayIcon::Trigger && !menu_->isVisible())
-                                 menu_->popup(QCursor::pos());
+                                 popUpMenu();
                          });
         tray_->show();
+    }
+
+    // Opens the menu at the icon where we know where that is. A Wayland client knows no global
+    // positions, and a menu without a parent window becomes a window of its own there; a
+    // StatusNotifier host shows the menu we export itself. Under XWayland the X pointer stays
+    // where it last left an X window, not on the panel the user clicked. An XEmbed icon knows
+    // its own place, and on an X11 desktop the pointer is on the icon just clicked.
+    void popUpMenu()
+    {
+        const QRect icon = tray_->geometry();
+        if (icon.isValid()) {
+            const QScreen* screen = QGuiApplication::screenAt(icon.center());
+            const bool panelBelow = screen && icon.center().y() > screen->geometry().center().y();
+            menu_->popup(panelBelow ? QPoint(icon.left(), icon.top() - menu_->sizeHint().height())
+                                    : icon.bottomLeft() + QPoint(0, 1));
+            return;
+        }
+        if (QGuiApplication::platformName() != QLatin1String("xcb") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+            return;
+        menu_->popup(QCursor::pos());
     }
 
     // A new model of the same shape as the shown one (the usual case: a channel starts or
@@ -372,6 +400,7 @@ private:
     QIcon icon_;
     QString toolTip_ = toolTipForTitle("");
     Font font_;
+    bool hostAvailable_ = false;
     bool triggering_ = false;
     bool refillQueued_ = false;
 };
