@@ -28,6 +28,7 @@ class XfceTray(kovratest.SessionTest):
         app = s.start_app()
         icon = panel.wait_for_icon()
         print(f"Xfce {path}: start to tray icon {panel.appeared_at - started:.2f} s", file=sys.stderr)
+        self.assertNotIn("No Icon set", app.log(), "the icon is shown only once it has an image")
         return s, panel, app, icon
 
     def assert_icon_fills_its_slot(self, panel, name):
