@@ -1,7 +1,7 @@
 // Fonts, text measuring, the antenna symbol and drawing into images, on QPainter. Images keep
 // what was drawn as a list of operations and replay it at the device size they are shown at.
-#include "Factories.h"
-#include "QtGraphics.h"
+#include "platform/linux/QtGraphics.h"
+#include "platform/linux/Factories.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -16,10 +16,7 @@
 
 // The compiled-in resources live in a static library: nothing else references their
 // initialiser, so the linker would drop it unless we call it.
-static void initResources()
-{
-    Q_INIT_RESOURCE(resources);
-}
+static void initResources() { Q_INIT_RESOURCE(resources); }
 
 namespace platform::linux_impl {
 
@@ -56,10 +53,7 @@ public:
     bool isTemplate() const override { return template_; }
 
     void paint(QPainter& painter, const QRectF& target) const override { renderer_->render(&painter, target); }
-    std::shared_ptr<const PaintableImage> snapshot() const override
-    {
-        return std::make_shared<SymbolImage>(*this);
-    }
+    std::shared_ptr<const PaintableImage> snapshot() const override { return std::make_shared<SymbolImage>(*this); }
     // The artwork behind a name never changes while we run.
     const QString& contentKey() const override { return key_; }
 
@@ -117,10 +111,7 @@ public:
             std::visit([&](const auto& op) { replay(painter, op); }, operation);
         painter.restore();
     }
-    std::shared_ptr<const PaintableImage> snapshot() const override
-    {
-        return std::make_shared<CanvasImage>(*this);
-    }
+    std::shared_ptr<const PaintableImage> snapshot() const override { return std::make_shared<CanvasImage>(*this); }
     const QString& contentKey() const override { return key_; }
 
 protected:
@@ -159,8 +150,8 @@ protected:
         for (const auto& operation : operations_) {
             if (const auto* op = std::get_if<ImageOperation>(&operation)) {
                 const QRectF in = qtRect(op->in);
-                op->image->paint(painter, QRectF(badgeCorner + (in.topLeft() - symbolBounds.topLeft()) * scale,
-                                                 in.size() * scale));
+                op->image->paint(
+                    painter, QRectF(badgeCorner + (in.topLeft() - symbolBounds.topLeft()) * scale, in.size() * scale));
             }
         }
     }
@@ -184,10 +175,7 @@ private:
     static constexpr int kInkPixelSize = 109;
 
     // A rectangle of the image's own coordinates (origin lower left) in Qt's (top left).
-    QRectF qtRect(const Rect& in) const
-    {
-        return QRectF(in.x, size_.height - in.y - in.height, in.width, in.height);
-    }
+    QRectF qtRect(const Rect& in) const { return QRectF(in.x, size_.height - in.y - in.height, in.width, in.height); }
 
     // The text drawn large, cut to the pixels it covers; null when it covers none.
     static QImage inkOf(const TextOperation& op)
@@ -225,10 +213,7 @@ private:
         painter.setPen(Qt::black);
         painter.drawText(QPointF(op.at.x, size_.height - op.at.y - metrics.descent()), op.text);
     }
-    void replay(QPainter& painter, const ImageOperation& op) const
-    {
-        op.image->paint(painter, qtRect(op.in));
-    }
+    void replay(QPainter& painter, const ImageOperation& op) const { op.image->paint(painter, qtRect(op.in)); }
 
     Size size_;
     std::vector<std::variant<TextOperation, ImageOperation>> operations_;
@@ -321,8 +306,8 @@ void PaintableImage::paintSquare(QPainter& painter, int side) const
     const double scale = std::min(side / logical.width, side / logical.height);
     const QSizeF drawn(logical.width * scale, logical.height * scale);
     // Whole-pixel offsets keep vertical and horizontal edges crisp.
-    paint(painter, QRectF(QPointF(std::floor((side - drawn.width()) / 2), std::floor((side - drawn.height()) / 2)),
-                          drawn));
+    paint(painter,
+          QRectF(QPointF(std::floor((side - drawn.width()) / 2), std::floor((side - drawn.height()) / 2)), drawn));
 }
 
 QIcon trayIconFromImage(const Image* image)
