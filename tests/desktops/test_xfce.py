@@ -20,12 +20,12 @@ SHOTS = os.path.join(os.environ.get("KOVRA_BUILD_DIR", "."), "screenshots")
 class XfceTray(kovratest.SessionTest):
     session_options = {"tray": False, "notifications": False}
 
-    def start_panel_and_app(self, path, **session_options):
+    def start_panel_and_app(self, path, app_env=None, **session_options):
         s = self.start_session(**session_options)
         panel = XfcePanel(s, icon_size=24).start()
         self.addCleanup(panel.stop)
         started = time.monotonic()
-        app = s.start_app()
+        app = s.start_app(env=app_env)
         icon = panel.wait_for_icon()
         print(f"Xfce {path}: start to tray icon {panel.appeared_at - started:.2f} s", file=sys.stderr)
         self.assertNotIn("No Icon set", app.log(), "the icon is shown only once it has an image")
@@ -64,7 +64,10 @@ class XfceTray(kovratest.SessionTest):
         save_png(screenshot(s, Box(0, 0, 400, 260)), os.path.join(SHOTS, f"xfce-menu-{app.pid}.png"))
 
     def test_status_notifier_item_in_the_panel(self):
-        s, panel, app, icon = self.start_panel_and_app("StatusNotifierItem")
+        # As under XWayland (an X11 client in a Wayland session, where the X pointer does not follow
+        # clicks on the panel), only the host's word says where the icon was clicked.
+        s, panel, app, icon = self.start_panel_and_app("StatusNotifierItem",
+                                                       app_env={"WAYLAND_DISPLAY": "wayland-kovra-absent"})
         items = s.bus().get_object(WATCHER, "/StatusNotifierWatcher").Get(
             WATCHER, "RegisteredStatusNotifierItems", dbus_interface="org.freedesktop.DBus.Properties")
         self.assertEqual(len(items), 1, "the panel hosts our item")
