@@ -27,8 +27,6 @@ std::shared_ptr<StatusBar> makeStatusBar();
 std::shared_ptr<Graphics> makeGraphics();
 // Localization.cpp
 std::shared_ptr<Localization> makeLocalization();
-// MediaEngine.cpp (libmpv)
-std::shared_ptr<MediaEngine> makeMediaEngine();
 // Mpris.cpp: one MPRIS object answers for both services.
 std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter();
 std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter();
