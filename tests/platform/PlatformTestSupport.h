@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDBusConnection>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
@@ -22,25 +21,14 @@ inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.
 
 namespace kovra_test {
 
-// The one QCoreApplication of the test process, made on first use, deleted after the last test.
+// The one QCoreApplication of the test process, made on first use; it lives as long as the process.
 inline QCoreApplication& qtApp()
 {
-    struct Environment : ::testing::Environment {
-        void TearDown() override { app.reset(); }
-        std::unique_ptr<QCoreApplication> app;
-    };
-    static Environment* environment = [] {
-        auto* env = new Environment;
-        ::testing::AddGlobalTestEnvironment(env);
-        return env;
-    }();
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "platform_tests";
-        static char* argv[] = {name, nullptr};
-        environment->app = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    return *QCoreApplication::instance();
+    static int argc = 1;
+    static char name[] = "platform_tests";
+    static char* argv[] = {name, nullptr};
+    static auto* app = QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
+    return *app;
 }
 
 // Runs the event loop until done() holds or a generous guard passes; returns done().
@@ -78,39 +66,28 @@ private:
     QByteArray old_;
 };
 
-// A helper process that prints a line starting with readyPrefix once it serves; killed on scope exit.
+// A helper process that prints a line starting with readyPrefix once it serves; stopped on scope exit.
 class Helper {
 public:
     Helper(const QString& program, const QStringList& arguments, const QString& readyPrefix)
     {
-        process_.setProgram(program);
-        process_.setArguments(arguments);
-        process_.setProcessChannelMode(QProcess::SeparateChannels);
-        process_.start();
-        if (!process_.waitForStarted(20000))
-            return;
+        process_.start(program, arguments);
         QDeadlineTimer guard(30000);
-        while (!guard.hasExpired() && process_.state() == QProcess::Running) {
-            if (process_.canReadLine() || process_.waitForReadyRead(200)) {
-                while (process_.canReadLine()) {
-                    const QString line = QString::fromUtf8(process_.readLine()).trimmed();
-                    if (line.startsWith(readyPrefix)) {
-                        readyLine_ = line;
-                        return;
-                    }
-                }
+        while (readyLine_.isEmpty() && !guard.hasExpired()) {
+            if (!process_.canReadLine() && !process_.waitForReadyRead(200) && process_.state() != QProcess::Running)
+                break;
+            while (process_.canReadLine() && readyLine_.isEmpty()) {
+                const QString line = QString::fromUtf8(process_.readLine()).trimmed();
+                if (line.startsWith(readyPrefix))
+                    readyLine_ = line;
             }
         }
     }
     ~Helper()
     {
-        if (process_.state() == QProcess::NotRunning)
-            return;
         process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
+        if (!process_.waitForFinished(5000))
+            process_.kill(), process_.waitForFinished(5000);
     }
     Helper(const Helper&) = delete;
     Helper& operator=(const Helper&) = delete;
@@ -124,38 +101,6 @@ public:
 private:
     QProcess process_;
     QString readyLine_;
-};
-
-// A private session bus, so the tests never touch the desktop's own.
-class PrivateBus {
-public:
-    PrivateBus()
-        : daemon_(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nosyslog"),
-                   QStringLiteral("--print-address=1")},
-                  QStringLiteral("unix:"))
-    {
-        static int counter = 0;
-        name_ = QStringLiteral("kovra-test-bus-%1").arg(++counter);
-        // The daemon's first line is its address.
-        address_ = daemon_.readyLine();
-        if (!address_.isEmpty())
-            connection_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address_, name_));
-    }
-    ~PrivateBus()
-    {
-        connection_.reset();
-        QDBusConnection::disconnectFromBus(name_);
-    }
-    bool ok() const { return connection_ && connection_->isConnected(); }
-    const QString& address() const { return address_; }
-    QDBusConnection connection() const { return *connection_; }
-
-private:
-    Helper daemon_;
-    QString name_;
-    QString address_;
-    std::unique_ptr<QDBusConnection> connection_;
 };
 
 } // namespace kovra_test
