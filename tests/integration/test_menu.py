@@ -39,10 +39,11 @@ class Menu(kovratest.SharedSessionTest):
         paused_at = self.position()
         s.audio.assert_silent(4)  # long enough that a stream opened afresh would be seconds further on
         s.tray.click(["Kovra Velmora"], item=item)
-        self.wait_until_playing("velmora", item)
+        s.tray.wait_for_layout(lambda r: kovratest.checked_channels(r) == ["Kovra Velmora"], item=item)
         # Resumed, not reopened: the position goes on from where it stood, and no segment the
         # player already had was fetched again.
         resumed_at = self.position()
+        s.audio.wait_for_channel("velmora")
         self.assertTrue(paused_at - 0.1 <= resumed_at < paused_at + 2.5, f"paused at {paused_at}, on at {resumed_at}")
         self.assertEqual(kovratest.refetched_segments(s, "velmora", started), [])
 
