@@ -1,8 +1,9 @@
 // Checks of the Qt platform pieces that need no desktop session: menu item rendering rules,
 // drawing (lower-left origin, colour flag, symbol), and the compiled-in translation tables.
-#include "platform/linux/Factories.h"
 #include "platform/linux/MenuRendering.h"
 #include "platform/linux/QtGraphics.h"
+#include "platform/linux/QtLocalization.h"
+#include "platform/linux/SniStatusBar.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,6 +38,17 @@ TEST(MenuRendering, TitlesKeepTheirAmpersandsAndTheTooltipNamesTheChannel)
     EXPECT_EQ(actionText("Rock & Roll"), "Rock && Roll");
     EXPECT_EQ(toolTipForTitle(" Kovra Tarvesi"), "Kovra Tarvesi");
     EXPECT_EQ(toolTipForTitle(""), "Kovra Radio");
+}
+
+TEST(MenuRendering, ItemsThatCanDoNothingAreDisabled)
+{
+    MenuItem quit("Quit", "terminate:", "q");
+    MenuItem heading("Keyboard Shortcuts", "", "");
+    EXPECT_FALSE(isEnabledItem(heading));
+    heading.setSubmenu(std::make_shared<Menu>());
+    EXPECT_TRUE(isEnabledItem(heading));
+    EXPECT_TRUE(isEnabledItem(quit));
+    EXPECT_FALSE(isEnabledItem(*MenuItem::separatorItem()));
 }
 
 class Drawing : public ::testing::Test {
@@ -152,7 +164,7 @@ TEST(Translations, EveryTableTranslatesAllMenuKeys)
         ASSERT_TRUE(table.load(QStringLiteral(":/translations/kovra-radio_%1.qm").arg(QLatin1String(language))))
             << language;
         for (const char* key : keys) {
-            const QString text = table.translate("MenuManager", key);
+            const QString text = table.translate("kovra-radio", key);
             EXPECT_FALSE(text.isEmpty()) << language << " " << key;
             EXPECT_NE(text, QLatin1String(key)) << language << " " << key;
         }
