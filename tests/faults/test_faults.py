@@ -60,21 +60,16 @@ class Faults(kovratest.SharedSessionTest):
     def assert_menu_matches_player(self, item, channel_id):
         # The menu checks exactly the channel the media controls report as playing (None: nothing
         # checked, and the media controls do not report playing).
-        want_checked = [] if channel_id is None else [name_of(channel_id)]
-        last = {}
+        want, seen = ([] if channel_id is None else [name_of(channel_id)]), []
 
         def agree():
-            last["menu"] = checked_channels(self.session.tray.layout(item))
-            last["mpris"] = self.mpris()
-            status, title = last["mpris"]
-            if channel_id is None:
-                return last["menu"] == [] and status != "Playing"
-            return last["menu"] == want_checked and status == "Playing" and title == want_checked[0]
+            seen[:] = [checked_channels(self.session.tray.layout(item)), self.mpris()]
+            menu, (status, title) = seen
+            return menu == want and (status == "Playing") == bool(want) and (not want or title == want[0])
         try:
             procutil.wait_until(agree, 10 * SLOW, interval=0.2, message="menu and media controls to agree")
         except AssertionError as e:
-            raise AssertionError(f"{e}: menu checks {last.get('menu')}, media controls say {last.get('mpris')}, "
-                                 f"expected {want_checked or 'nothing'}") from None
+            raise AssertionError(f"{e}: menu and media controls say {seen}, expected {want or 'nothing'}") from None
 
     # -- common steps ------------------------------------------------------------------------------------
 
@@ -91,19 +86,16 @@ class Faults(kovratest.SharedSessionTest):
 
     def wait_for_return(self, channel_id, returned_at, what):
         # The channel sounds again within the recovery time of the server's return; returns how long it took.
-        s = self.session
         try:
-            began = s.audio.wait_for_channel(channel_id, timeout=RECOVERY_SECONDS * SLOW + 0.5)
+            took = self.session.audio.wait_for_channel(channel_id, timeout=RECOVERY_SECONDS * SLOW + 0.5) - returned_at
         except AssertionError:
             # Say how late it really was: that number is what a fix has to bring down.
-            began = s.audio.wait_for_channel(channel_id, timeout=60 * SLOW)
-            late = max(0.0, began - returned_at)
+            late = self.session.audio.wait_for_channel(channel_id, timeout=60 * SLOW) - returned_at
             measured(f"{what}: sound back after the server's return (too late)", late)
             self.fail(f"{what}: {name_of(channel_id)} sounded {late:.1f}s after the server came back, "
                       f"not within {RECOVERY_SECONDS * SLOW:.0f}s")
-        took = max(0.0, began - returned_at)
-        measured(f"{what}: sound back after the server's return", took)
-        return took
+        measured(f"{what}: sound back after the server's return", max(0.0, took))
+        return max(0.0, took)
 
     def assert_silent_but_chosen(self, app, item, channel_id, seconds):
         # Nothing sounds, the app lives, and the listener's choice stands while the server fails.

@@ -1,14 +1,12 @@
 // Shared helpers of the platform tests: the Qt application they run in, waiting on the event
-// loop, scratch directories and helper processes that are always stopped.
+// loop, and environment variables set for one scope.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QProcess>
 #include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -64,43 +62,6 @@ private:
     const char* name_;
     bool had_;
     QByteArray old_;
-};
-
-// A helper process that prints a line starting with readyPrefix once it serves; stopped on scope exit.
-class Helper {
-public:
-    Helper(const QString& program, const QStringList& arguments, const QString& readyPrefix)
-    {
-        process_.start(program, arguments);
-        QDeadlineTimer guard(30000);
-        while (readyLine_.isEmpty() && !guard.hasExpired()) {
-            if (!process_.canReadLine() && !process_.waitForReadyRead(200) && process_.state() != QProcess::Running)
-                break;
-            while (process_.canReadLine() && readyLine_.isEmpty()) {
-                const QString line = QString::fromUtf8(process_.readLine()).trimmed();
-                if (line.startsWith(readyPrefix))
-                    readyLine_ = line;
-            }
-        }
-    }
-    ~Helper()
-    {
-        process_.terminate();
-        if (!process_.waitForFinished(5000))
-            process_.kill(), process_.waitForFinished(5000);
-    }
-    Helper(const Helper&) = delete;
-    Helper& operator=(const Helper&) = delete;
-
-    bool ready() const { return !readyLine_.isEmpty(); }
-    const QString& readyLine() const { return readyLine_; }
-    // The ready line's words after the prefix.
-    QStringList readyWords() const { return readyLine_.split(u' ', Qt::SkipEmptyParts).mid(1); }
-    QString errors() { return QString::fromUtf8(process_.readAllStandardError()); }
-
-private:
-    QProcess process_;
-    QString readyLine_;
 };
 
 } // namespace kovra_test

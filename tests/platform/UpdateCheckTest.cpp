@@ -11,6 +11,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 
 using namespace platform::linux_impl;
 using kovra_test::runUntil;
@@ -48,16 +50,23 @@ protected:
     {
         kovra_test::qtApp();
         dir = new QTemporaryDir;
-        server = new kovra_test::Helper(QStringLiteral("/usr/bin/python3"),
-                                        {KOVRA_FIXTURES_DIR "/notifyserver.py", "--log", dir->path() + "/notify.jsonl",
-                                         "--capabilities", "body,actions,body-markup", "--feed",
-                                         dir->path() + "/appcast.xml"},
-                                        "READY");
+        server = new QProcess;
+        server->start(QStringLiteral("/usr/bin/python3"),
+                      {KOVRA_FIXTURES_DIR "/notifyserver.py", "--log", dir->path() + "/notify.jsonl", "--capabilities",
+                       "body,actions,body-markup", "--feed", dir->path() + "/appcast.xml"});
+        while (!server->canReadLine() && server->waitForReadyRead(30000)) {
+        }
+        ready = QString::fromUtf8(server->readLine()).split(u' '); // READY <port> <CA file>
     }
-    static void TearDownTestSuite() { delete server, delete dir; }
+    static void TearDownTestSuite()
+    {
+        server->terminate();
+        server->waitForFinished();
+        delete server, delete dir;
+    }
     void SetUp() override
     {
-        ASSERT_TRUE(server->ready()) << server->errors().toStdString();
+        ASSERT_EQ(ready.size(), 3) << server->readAllStandardError().toStdString();
         QFile::remove(dir->path() + "/notify.jsonl");
         QFile feed(dir->path() + "/appcast.xml");
         ASSERT_TRUE(feed.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -67,7 +76,7 @@ protected:
     }
     static QString url(const char* path)
     {
-        return QStringLiteral("https://127.0.0.1:%1%2").arg(server->readyWords().value(0), QLatin1String(path));
+        return QStringLiteral("https://127.0.0.1:%1%2").arg(ready.value(1).trimmed(), QLatin1String(path));
     }
     // Runs one check of the feed at address, as version `current`; returns every result reported.
     static std::vector<UpdateCheckResult> check(const QString& address, const QString& current = "1.0.0",
@@ -102,8 +111,9 @@ protected:
     }
 
     static inline QTemporaryDir* dir = nullptr;
-    static inline kovra_test::Helper* server = nullptr;
-    ScopedEnv trustFeedCA{"SSL_CERT_FILE", server->readyWords().value(1).toUtf8()};
+    static inline QProcess* server = nullptr;
+    static inline QStringList ready;
+    ScopedEnv trustFeedCA{"SSL_CERT_FILE", ready.value(2).trimmed().toUtf8()};
 };
 
 TEST_F(UpdateCheck, ReadsTheFeedOverVerifiedHttpsAndFollowsHttpsRedirects)
