@@ -62,8 +62,8 @@ class FakeMediaPlayer : public platform::MediaPlayer {
 public:
     explicit FakeMediaPlayer(std::shared_ptr<PlayerRecord> record) : record_(std::move(record)) {}
     ~FakeMediaPlayer() override { record_->released = true; }
-    void play() override { eventLog().add("MediaPlayer.play"), record_->rate = 1; }
-    void pause() override { eventLog().add("MediaPlayer.pause"), record_->rate = 0; }
+    void play() override { setRate(1); }
+    void pause() override { setRate(0); }
     float rate() const override { return record_->rate; }
     std::shared_ptr<platform::MediaItem> currentItem() const override
     {
@@ -76,6 +76,11 @@ public:
     }
 
 private:
+    void setRate(float rate)
+    {
+        eventLog().add("MediaPlayer.rate");
+        record_->rate = rate;
+    }
     std::shared_ptr<PlayerRecord> record_;
 };
 } // namespace

@@ -94,7 +94,11 @@ public:
 
 class FakeStatusButton : public platform::StatusButton {
 public:
-    void setImage(std::shared_ptr<platform::Image> i) override { eventLog().add("StatusButton.setImage"), image = i; }
+    void setImage(std::shared_ptr<platform::Image> i) override
+    {
+        eventLog().add("StatusButton.setImage");
+        image = std::move(i);
+    }
     void setTitle(const std::string& t) override { title = t; }
     void setFont(const platform::Font&) override {}
     FakeImage* fakeImage() const { return dynamic_cast<FakeImage*>(image.get()); }
@@ -108,7 +112,9 @@ public:
     platform::StatusButton* button() override { return &button_; }
     void setMenu(std::shared_ptr<platform::Menu> m) override
     {
-        eventLog().add("StatusItem.setMenu"), menu = m, ++menuCount;
+        eventLog().add("StatusItem.setMenu");
+        menu = std::move(m);
+        ++menuCount;
     }
     FakeStatusButton* fakeButton() { return &button_; }
 
@@ -251,7 +257,8 @@ public:
     using Completion = std::function<void(bool, std::optional<std::string>)>;
     void requestAuthorization(unsigned, Completion c) override
     {
-        eventLog().add("Notifications.ask"), completions.push_back(c);
+        eventLog().add("Notifications.ask");
+        completions.push_back(std::move(c));
     }
     std::vector<Completion> completions;
 };
