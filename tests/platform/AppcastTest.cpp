@@ -91,7 +91,7 @@ TEST(Appcast, AFeedThatIsNotAWellFormedAppcastIsRefusedWhole)
         feedWith(good + "<item><unclosed></item>"),        // malformed
         "<rss><channel>" + good + "</channel></rss>",      // prefix never declared
         feedWith(""),                                      // no items
-        feedWith(good + QByteArray(AppcastMaxBytes, ' ')), // too large
+        feedWith(good + QByteArray(kAppcastMaxBytes, ' ')), // too large
         bomb,
         QByteArray("\x00\x01\x02\xff", 4),
     };

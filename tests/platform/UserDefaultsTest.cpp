@@ -65,7 +65,7 @@ TEST_F(UserDefaultsStore, AWrittenListReadsBackAndOutsideEditsAndOtherKeysAreKep
 TEST_F(UserDefaultsStore, AFileItCannotUseIsNeverDamaged)
 {
     // A file too large to be ours: refused, and left exactly as it was.
-    const QByteArray huge = "{\"padding\": \"" + QByteArray(JsonUserDefaults::maxFileSize, 'x') + "\"}";
+    const QByteArray huge = "{\"padding\": \"" + QByteArray(JsonUserDefaults::kMaxFileSize, 'x') + "\"}";
     writeFile(huge);
     JsonUserDefaults store(path);
     store.setObject({"nimo"}, "hotkeyChannels");
