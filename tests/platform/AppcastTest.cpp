@@ -87,10 +87,10 @@ TEST(Appcast, AFeedThatIsNotAWellFormedAppcastIsRefusedWhole)
     const QByteArray refused[] = {
         "",
         "<html><body>Sign in to the hotel Wi-Fi</body></html>",
-        feedWith(good).left(feedWith(good).size() - 20),   // cut short
-        feedWith(good + "<item><unclosed></item>"),        // malformed
-        "<rss><channel>" + good + "</channel></rss>",      // prefix never declared
-        feedWith(""),                                      // no items
+        feedWith(good).left(feedWith(good).size() - 20),    // cut short
+        feedWith(good + "<item><unclosed></item>"),         // malformed
+        "<rss><channel>" + good + "</channel></rss>",       // prefix never declared
+        feedWith(""),                                       // no items
         feedWith(good + QByteArray(kAppcastMaxBytes, ' ')), // too large
         bomb,
         QByteArray("\x00\x01\x02\xff", 4),
