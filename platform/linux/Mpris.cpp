@@ -35,24 +35,9 @@ QString trackPathElement(const std::string& title)
     return element.isEmpty() ? QStringLiteral("untitled") : element;
 }
 
-// The one MPRIS object of the process; the application owns it.
-QPointer<MprisObject>& sharedObject()
-{
-    static QPointer<MprisObject> object;
-    return object;
-}
-
-MprisObject* mprisObject()
-{
-    auto& object = sharedObject();
-    if (!object)
-        object = new MprisObject(QCoreApplication::instance());
-    return object;
-}
-
 class MprisNowPlayingCenter : public NowPlayingCenter {
 public:
-    MprisNowPlayingCenter() : object_(mprisObject()) {}
+    MprisNowPlayingCenter() : object_(sharedMprisObject()) {}
 
     void setNowPlayingInfo(const NowPlayingInfo& info) override
     {
@@ -262,25 +247,20 @@ void MprisPlayerAdaptor::run(RemoteCommand& (RemoteCommandCenter::*command)(), d
 
 // ---------------------------------------------------------------------------------------------
 
-void setMprisPositionSource(std::function<std::optional<double>()> source)
+MprisObject* sharedMprisObject()
 {
-    mprisObject()->setPositionSource(std::move(source));
+    static QPointer<MprisObject> object;
+    if (!object)
+        object = new MprisObject(QCoreApplication::instance());
+    return object;
 }
-
-void announceMprisSeek(double seconds)
-{
-    if (auto& object = sharedObject())
-        object->announceSeek(seconds);
-}
-
-void setMprisPlaybackFailed(bool failed) { mprisObject()->setPlaybackFailed(failed); }
 
 std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter() { return std::make_shared<MprisNowPlayingCenter>(); }
 
 std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter()
 {
     auto commands = std::make_shared<MprisRemoteCommandCenter>();
-    mprisObject()->setCommandCenter(commands);
+    sharedMprisObject()->setCommandCenter(commands);
     return commands;
 }
 

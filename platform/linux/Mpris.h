@@ -17,16 +17,11 @@
 
 namespace platform::linux_impl {
 
-// Where the stream being played is, in seconds (none while unknown or nothing is open). The media
-// engine installs it: MPRIS clients ask for the position, the now-playing data does not carry it.
-void setMprisPositionSource(std::function<std::optional<double>()> source);
-// The media engine has carried out a seek to this position: MPRIS clients that track the
-// position from a start value and the clock learn of the jump.
-void announceMprisSeek(double seconds);
-// The media engine cannot play what it was asked to: the player is not reported as playing.
-void setMprisPlaybackFailed(bool failed);
-
 class MprisPlayerAdaptor;
+class MprisObject;
+
+// The one MPRIS object of the process, made on first use; the application owns it.
+MprisObject* sharedMprisObject();
 
 // Holds the published state and the command centre to call; exported at /org/mpris/MediaPlayer2
 // under org.mpris.MediaPlayer2.kovra_radio while it lives (the application owns it).
@@ -52,8 +47,13 @@ public:
 
     // Microseconds into the stream, 0 while unknown.
     qlonglong position() const;
+    // Where the stream is, in seconds (none while unknown): MPRIS clients ask for the position,
+    // the now-playing data does not carry it.
     void setPositionSource(std::function<std::optional<double>()> source) { positionSource_ = std::move(source); }
+    // A seek was carried out: clients that track the position from a start value and the clock
+    // learn of the jump.
     void announceSeek(double seconds);
+    // The media engine cannot play what it was asked to: the player is not reported as playing.
     void setPlaybackFailed(bool failed);
 
 private:
