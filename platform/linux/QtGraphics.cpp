@@ -274,19 +274,6 @@ QFont qtFont(const Font& font)
     return result;
 }
 
-QImage PaintableImage::render(double scale) const
-{
-    const Size logical = size();
-    const QSize device(std::max(1, int(std::ceil(logical.width * scale))),
-                       std::max(1, int(std::ceil(logical.height * scale))));
-    QImage image(device, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
-    paint(painter, QRectF(0, 0, logical.width * scale, logical.height * scale));
-    return image;
-}
-
 QImage PaintableImage::renderSquare(int side) const
 {
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
@@ -307,17 +294,6 @@ void PaintableImage::paintSquare(QPainter& painter, int side) const
     // Whole-pixel offsets keep vertical and horizontal edges crisp.
     paint(painter,
           QRectF(QPointF(std::floor((side - drawn.width()) / 2), std::floor((side - drawn.height()) / 2)), drawn));
-}
-
-QIcon trayIconFromImage(const Image* image)
-{
-    const auto* paintable = dynamic_cast<const PaintableImage*>(image);
-    if (!paintable)
-        return QIcon();
-    QIcon icon;
-    for (int side : kTrayIconSides)
-        icon.addPixmap(QPixmap::fromImage(paintable->renderSquare(side)));
-    return icon;
 }
 
 std::shared_ptr<Graphics> makeGraphics() { return std::make_shared<QtGraphics>(); }

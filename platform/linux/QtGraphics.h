@@ -5,7 +5,6 @@
 #include "platform/Graphics.h"
 
 #include <QFont>
-#include <QIcon>
 #include <QImage>
 #include <QRectF>
 #include <QSize>
@@ -32,8 +31,6 @@ public:
     // with equal keys paint alike, so renderings can be reused. Costs nothing to ask.
     virtual const QString& contentKey() const = 0;
 
-    // Renders at `scale` device pixels per logical pixel.
-    QImage render(double scale) const;
     // Renders for a square tray slot of `side` device pixels (see paintSquare).
     QImage renderSquare(int side) const;
 
@@ -45,9 +42,6 @@ protected:
 
 // The icon sizes a tray host asks for; Qt drops anything larger than 64 px.
 inline constexpr int kTrayIconSides[] = {16, 22, 24, 32, 48, 64};
-
-// A tray icon with one sharp rendering per size; null for a null or foreign image.
-QIcon trayIconFromImage(const Image* image);
 
 std::shared_ptr<Graphics> makeGraphics();
 

@@ -9,9 +9,12 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMenu>
+#include <QPainter>
 #include <QTranslator>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include <cstdlib>
 #include <functional>
@@ -60,7 +63,13 @@ protected:
         paint(*image);
         image->unlockFocus();
         paint(*image); // drawing after unlockFocus() does not reach the image
-        return static_cast<PaintableImage&>(*image).render(scale);
+        QImage pixels(int(std::ceil(size.width * scale)), int(std::ceil(size.height * scale)),
+                      QImage::Format_ARGB32_Premultiplied);
+        pixels.fill(Qt::transparent);
+        QPainter painter(&pixels);
+        painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+        static_cast<PaintableImage&>(*image).paint(painter, QRectF(QPointF(), QSizeF(pixels.size())));
+        return pixels;
     }
     std::shared_ptr<Graphics> graphics = makeGraphics();
     std::shared_ptr<Image> antenna = graphics->imageWithSystemSymbolName("antenna.radiowaves.left.and.right");
