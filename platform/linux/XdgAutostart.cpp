@@ -16,7 +16,7 @@ namespace platform::linux_impl {
 
 namespace {
 
-constexpr auto EntryFileName = "kovra-radio.desktop";
+constexpr auto EntryFileName = "org.kovra.Radio.desktop";
 // An autostart entry is a few hundred bytes; anything far larger is not one we can trust.
 constexpr qint64 MaxEntryBytes = 64 * 1024;
 

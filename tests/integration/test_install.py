@@ -46,7 +46,7 @@ class Install(unittest.TestCase):
         self.assertEqual(result.returncode, 0, f"{' '.join(cmd)}:\n{result.stdout}{result.stderr}")
 
     def test_everything_lands_under_the_prefix(self):
-        for relative in ("bin/kovra-radio", "share/applications/kovra-radio.desktop",
+        for relative in ("bin/kovra-radio", "share/applications/org.kovra.Radio.desktop",
                          "share/metainfo/org.kovra.Radio.metainfo.xml",
                          "share/icons/hicolor/scalable/apps/kovra-radio.svg",
                          "share/man/man1/kovra-radio.1.gz", "share/doc/kovra-radio/copyright",
@@ -56,7 +56,7 @@ class Install(unittest.TestCase):
         self.assertTrue(os.access(self.path("bin/kovra-radio"), os.X_OK))
 
     def test_desktop_entry_and_metadata_are_valid_and_agree(self):
-        desktop = self.path("share/applications/kovra-radio.desktop")
+        desktop = self.path("share/applications/org.kovra.Radio.desktop")
         metainfo = self.path("share/metainfo/org.kovra.Radio.metainfo.xml")
         self.check_tool(["desktop-file-validate", desktop])
         self.check_tool(["appstreamcli", "validate", "--no-net", metainfo])
@@ -66,7 +66,7 @@ class Install(unittest.TestCase):
         self.assertEqual(entry["Icon"], "kovra-radio")
         with open(metainfo) as f:
             text = f.read()
-        self.assertIn('<launchable type="desktop-id">kovra-radio.desktop</launchable>', text)
+        self.assertIn('<launchable type="desktop-id">org.kovra.Radio.desktop</launchable>', text)
         self.assertIn("<binary>kovra-radio</binary>", text)
 
     def test_icons_are_pngs_of_their_size(self):

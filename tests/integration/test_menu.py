@@ -75,7 +75,7 @@ class Menu(kovratest.SharedSessionTest):
     def test_launch_at_login_entry_adds_and_removes_the_autostart_entry(self):
         s = self.session
         _, item = self.start_app_with_menu()
-        desktop = os.path.join(s.config_home, "autostart", "kovra-radio.desktop")
+        desktop = os.path.join(s.config_home, "autostart", "org.kovra.Radio.desktop")
 
         s.tray.click(["Launch at Login"], item=item)
         s.tray.wait_for_layout(lambda r: entry(r, "Launch at Login")["toggle_state"] == 1, item=item,

@@ -49,7 +49,7 @@ protected:
         configHome = std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", config.toUtf8());
         configDirs = std::make_unique<ScopedEnv>("XDG_CONFIG_DIRS", system.toUtf8());
     }
-    QString entryPath() const { return config + "/autostart/kovra-radio.desktop"; }
+    QString entryPath() const { return config + "/autostart/org.kovra.Radio.desktop"; }
 
     QTemporaryDir root;
     QString config;
@@ -161,13 +161,13 @@ TEST_F(AutostartLoginItem, ARelativeConfigHomeIsIgnoredAsTheBaseDirectoryRulesSa
     ScopedEnv relative("XDG_CONFIG_HOME", "relative/config");
     XdgAutostartLoginItem item("/usr/bin/kovra-radio");
     ASSERT_TRUE(item.registerService());
-    EXPECT_TRUE(QFileInfo::exists(root.path() + "/home/.config/autostart/kovra-radio.desktop"));
-    EXPECT_FALSE(QFileInfo::exists("relative/config/autostart/kovra-radio.desktop"));
+    EXPECT_TRUE(QFileInfo::exists(root.path() + "/home/.config/autostart/org.kovra.Radio.desktop"));
+    EXPECT_FALSE(QFileInfo::exists("relative/config/autostart/org.kovra.Radio.desktop"));
 }
 
 TEST_F(AutostartLoginItem, ASystemWideEntryIsSwitchedOffByAHiddenEntryOfTheUser)
 {
-    writeFile(system + "/autostart/kovra-radio.desktop",
+    writeFile(system + "/autostart/org.kovra.Radio.desktop",
               "[Desktop Entry]\nType=Application\nName=Kovra Radio\nExec=kovra-radio\n");
     XdgAutostartLoginItem item("/usr/bin/kovra-radio");
     EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
@@ -189,7 +189,7 @@ TEST(AutostartEntry, APathThatCannotBeCarriedIsRefused)
 
 TEST(ApplicationDesktopEntry, TheInstalledEntryIsValid)
 {
-    const QString path = QStringLiteral(KOVRA_SOURCE_DIR "/resources/kovra-radio.desktop");
+    const QString path = QStringLiteral(KOVRA_SOURCE_DIR "/resources/org.kovra.Radio.desktop");
     ASSERT_TRUE(QFileInfo::exists(path));
     const ToolResult validation = run("desktop-file-validate", {path});
     EXPECT_EQ(validation.exitCode, 0) << validation.output.toStdString();

@@ -231,7 +231,7 @@ TEST_F(Notifications, ANewerVersionIsToldOnceWithADownloadTheUserCanOpen)
     const QString link = "https://dl.kovra.example/kovra-radio-2.5.tar.gz?a=1&b=2";
     EXPECT_TRUE(n["body"].toString().contains(link)) << n["body"].toString().toStdString();
     EXPECT_EQ(n["actions"].toVariant().toStringList(), QStringList({"default", "Download", "download", "Download"}));
-    EXPECT_EQ(n["hints"].toObject()["desktop-entry"].toString(), "kovra-radio");
+    EXPECT_EQ(n["hints"].toObject()["desktop-entry"].toString(), "org.kovra.Radio");
 
     // The marker replaced the update notification on screen, so its button is gone; a fresh one works.
     const uint markerId = uint(all[1]["id"].toInt());
