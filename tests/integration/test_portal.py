@@ -39,7 +39,7 @@ class PortalShortcuts(kovratest.SharedSessionTest):
             lambda r: shortcuts(r) == {"Kovra Velmora": [["Control", "Alt", "K"]], "Kovra Tarvesi": [["Alt", "2"]],
                                        "Kovra Nimo": [["Alt", "3"]]}, item=item, message="the bound shortcuts")
 
-        self.portal.press("slot-2", other_session=True)
+        self.portal.press("slot-2", self.portal.open_other_session())
         self.assert_nothing_happens(item)
         self.portal.press("slot-2")
         self.wait_until_playing("tarvesi", item)
