@@ -114,9 +114,13 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(const QDBusConnection& bus) : bus_(
     watcher_ = new QDBusServiceWatcher(kService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& newOwner) {
+                // Until the first probe answers, an owner that comes is the portal our own first call
+                // started, and that call's answer is still to come.
+                if (!probed_)
+                    return;
                 // A restarted portal knows nothing of our session: start over with the new one.
                 dropSession(newOwner.isEmpty());
-                if (!newOwner.isEmpty() && probed_) {
+                if (!newOwner.isEmpty()) {
                     retryDelayMs_ = 1000;
                     start();
                 }
