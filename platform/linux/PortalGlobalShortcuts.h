@@ -21,7 +21,10 @@ namespace platform::linux_impl {
 class PortalGlobalShortcuts final : public HotKeyBackend {
     Q_OBJECT
 public:
-    explicit PortalGlobalShortcuts(const QDBusConnection& bus = QDBusConnection::sessionBus());
+    // A connection of its own: from 1.19 the portal learns who we are from the first call on a
+    // connection, and Qt itself may already have asked the portal things on the shared one.
+    explicit PortalGlobalShortcuts(const QDBusConnection& bus = QDBusConnection::connectToBus(
+                                       QDBusConnection::SessionBus, QStringLiteral("kovra-radio-shortcuts")));
     ~PortalGlobalShortcuts() override;
 
     // Every call below is asynchronous: binding may wait on a dialog for as long as the user likes.
