@@ -13,9 +13,9 @@
 namespace platform::linux_impl {
 namespace {
 
-constexpr OSStatus paramErr = -50;
-constexpr OSStatus eventInternalErr = -9868;
-constexpr OSStatus eventHotKeyExistsErr = -9878;
+constexpr OSStatus kParamErr = -50;
+constexpr OSStatus kEventInternalErr = -9868;
+constexpr OSStatus kEventHotKeyExistsErr = -9878;
 
 // The one application event target; only its address matters.
 char applicationTargetToken;
@@ -88,7 +88,7 @@ public:
                                  const EventTypeSpec* types, void* userData, EventHandlerRef* outRef) override
     {
         if (target != applicationTarget() || !handler || (numTypes > 0 && !types))
-            return paramErr;
+            return kParamErr;
         Handler& installed = handlers_.emplace_back();
         installed.proc = handler;
         installed.userData = userData;
@@ -105,7 +105,7 @@ public:
     {
         const auto trigger = triggerFor(keyCode, modifiers);
         if (!outRef || target != applicationTarget() || !trigger)
-            return paramErr;
+            return kParamErr;
         // Asked for, whatever the desktop answers: the command line may still press it.
         if (std::none_of(requested_.begin(), requested_.end(), [&](const EventHotKeyID& r) { return r.id == id.id; }))
             requested_.push_back(id);
@@ -117,10 +117,10 @@ public:
         // The backend tells shortcuts apart by the id, so two registrations cannot share one.
         for (const auto& other : registrations_)
             if (other.trigger == *trigger || other.id.id == id.id)
-                return eventHotKeyExistsErr;
+                return kEventHotKeyExistsErr;
         auto binding = backend_->bind(int(id.id), *trigger);
         if (!binding)
-            return eventInternalErr;
+            return kEventInternalErr;
         registrations_.push_back(Registration{*trigger, id, std::move(binding)});
         *outRef = reinterpret_cast<EventHotKeyRef>(&registrations_.back());
         return noErr;
@@ -131,11 +131,11 @@ public:
     {
         // Only events being delivered right now are ours to read; anything else is a stale or foreign pointer.
         if (!event || std::find(eventsInFlight_.begin(), eventsInFlight_.end(), event) == eventsInFlight_.end())
-            return paramErr;
+            return kParamErr;
         if (name != kEventParamDirectObject || desiredType != typeEventHotKeyID || bufferSize < sizeof(EventHotKeyID))
             return eventParameterNotFoundErr;
         if (!outData)
-            return paramErr;
+            return kParamErr;
         std::memcpy(outData, &reinterpret_cast<const HotKeyEvent*>(event)->id, sizeof(EventHotKeyID));
         if (actualType)
             *actualType = typeEventHotKeyID;
@@ -180,7 +180,7 @@ private:
         auto* ref = reinterpret_cast<EventRef>(&event);
         eventsInFlight_.push_back(ref);
         // The most recently installed handler first, as long as each declines the event.
-        for (auto it = handlers_.rbegin(); it != handlers_.rend(); ++it)
+        for (auto it = handlers_.rbegin(); it != handlers_.rend(); ++it) // NOLINT(modernize-loop-convert)
             if (it->wantsPresses && it->proc(nullptr, ref, it->userData) != eventNotHandledErr)
                 break;
         eventsInFlight_.erase(std::find(eventsInFlight_.begin(), eventsInFlight_.end(), ref));

@@ -9,9 +9,16 @@
 
 #include <xcb/xcb.h>
 // xkb.h names a struct member "explicit", which C++ reserves.
+#ifdef __clang__
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wkeyword-macro"
+#endif
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -36,8 +43,8 @@ uint16_t xModifiersFor(const HotKeyTrigger& trigger)
 }
 
 // CapsLock and NumLock must not stop a shortcut, so each grab is made with every combination of them.
-constexpr uint16_t lockMasks[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
-constexpr uint16_t coreModifiers =
+constexpr uint16_t kLockMasks[] = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
+constexpr uint16_t kCoreModifiers =
     XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
 
 } // namespace
@@ -73,10 +80,11 @@ X11HotKeys::X11HotKeys()
     auto xkb = own(xcb_xkb_use_extension_reply(connection_, xcb_xkb_use_extension(connection_, 1, 0), nullptr));
     if (xkb && xkb->supported) {
         // Without this a held key sends release/press pairs at the repeat rate.
-        constexpr uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+        constexpr uint32_t kFlag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
         auto flags = own(xcb_xkb_per_client_flags_reply(
-            connection_, xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0), nullptr));
-        detectableAutoRepeat_ = flags && (flags->value & flag);
+            connection_, xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, kFlag, kFlag, 0, 0, 0),
+            nullptr));
+        detectableAutoRepeat_ = flags && (flags->value & kFlag);
 
         // The digit keys by their position on the keyboard, whatever the layout prints on them.
         auto names = own(xcb_xkb_get_names_reply(
@@ -138,7 +146,7 @@ std::unique_ptr<HotKeyBinding> X11HotKeys::bind(int slot, const HotKeyTrigger& t
     // Checked grabs: a combination another client holds answers BadAccess for this key alone.
     std::vector<xcb_void_cookie_t> cookies;
     for (uint32_t root : roots_)
-        for (uint16_t lock : lockMasks)
+        for (uint16_t lock : kLockMasks)
             cookies.push_back(xcb_grab_key_checked(connection_, 0, root, grab.modifiers | lock, grab.keycode,
                                                    XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     bool failed = false;
@@ -176,7 +184,7 @@ void X11HotKeys::release(std::list<Grab>::iterator grab)
 void X11HotKeys::ungrab(const Grab& grab)
 {
     for (uint32_t root : roots_)
-        for (uint16_t lock : lockMasks)
+        for (uint16_t lock : kLockMasks)
             xcb_ungrab_key(connection_, grab.keycode, root, grab.modifiers | lock);
 }
 
@@ -204,7 +212,7 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
 
     if (!onRoot)
         return false;
-    const uint16_t modifiers = key->state & coreModifiers;
+    const uint16_t modifiers = key->state & kCoreModifiers;
     auto match = std::find_if(grabs_.begin(), grabs_.end(),
                               [&](const Grab& g) { return g.keycode == key->detail && g.modifiers == modifiers; });
     if (match == grabs_.end())
