@@ -103,7 +103,7 @@ void DesktopNotifier::notify(const QString& summary, const QString& body, const 
         actions << QStringLiteral("default") << label << QStringLiteral("download") << label;
     }
     QVariantMap hints;
-    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("kovra-radio"));
+    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("org.kovra.Radio"));
     QDBusMessage message = call("Notify");
     message << QStringLiteral("Kovra Radio") << shownId_ << QStringLiteral("kovra-radio") << summary
             << (markup ? body.toHtmlEscaped() : body) << actions << hints << qint32(-1);

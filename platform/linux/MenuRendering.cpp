@@ -1,6 +1,8 @@
 // Mapping of menu model items onto Qt's menu vocabulary, and the tray's tooltip text.
 #include "platform/linux/MenuRendering.h"
 
+#include "platform/linux/HotKeyFacade.h"
+
 namespace platform::linux_impl {
 
 namespace {
@@ -25,6 +27,21 @@ QKeySequence shortcutFor(const MenuItem& item)
         text += QStringLiteral("Shift+");
     text += key.size() == 1 ? key.toUpper() : key;
     return QKeySequence::fromString(text, QKeySequence::PortableText);
+}
+
+ShownItem shownItem(const MenuItem& item)
+{
+    ShownItem shown{actionText(item.title()), shortcutFor(item)};
+    const auto bound = shown.shortcut.isEmpty() ? std::nullopt : HotKeyBindings::boundText(shown.shortcut);
+    if (!bound)
+        return shown;
+    const QKeySequence keys = QKeySequence::fromString(*bound, QKeySequence::PortableText);
+    const bool plainKeys =
+        keys.count() == 1 && keys.toString(QKeySequence::PortableText).compare(*bound, Qt::CaseInsensitive) == 0;
+    shown.shortcut = plainKeys ? keys : QKeySequence();
+    if (!plainKeys && !bound->isEmpty())
+        shown.text += QStringLiteral(" (%1)").arg(QString(*bound).replace(QLatin1Char('&'), QLatin1String("&&")));
+    return shown;
 }
 
 QString actionText(const std::string& title)

@@ -15,6 +15,15 @@ namespace platform::linux_impl {
 // as Meta, and an upper-case letter adds Shift. Empty when the item has none.
 QKeySequence shortcutFor(const MenuItem& item);
 
+// What an item shows: its title, and its key equivalent, or, when one of our global shortcuts
+// asked for that key, what the desktop really bound (nothing if it bound nothing). A binding Qt
+// cannot write as a key sequence goes after the title in brackets.
+struct ShownItem {
+    QString text;
+    QKeySequence shortcut;
+};
+ShownItem shownItem(const MenuItem& item);
+
 // The title as QAction text: '&' would otherwise mark a mnemonic and vanish.
 QString actionText(const std::string& title);
 

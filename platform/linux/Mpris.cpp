@@ -205,7 +205,7 @@ void MprisObject::announce(QVariantMap changed)
 
 QString MprisRootAdaptor::identity() const { return QStringLiteral("Kovra Radio"); }
 
-QString MprisRootAdaptor::desktopEntry() const { return QStringLiteral("kovra-radio"); }
+QString MprisRootAdaptor::desktopEntry() const { return QStringLiteral("org.kovra.Radio"); }
 
 void MprisRootAdaptor::Quit()
 {

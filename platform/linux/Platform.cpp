@@ -3,8 +3,10 @@
 #include "platform/Platform.h"
 
 #include "platform/Configuration.h"
+#include "platform/linux/DBusSlotCommand.h"
 #include "platform/linux/DesktopNotifications.h"
 #include "platform/linux/FeedUpdater.h"
+#include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/JsonUserDefaults.h"
 #include "platform/linux/Mpris.h"
 #include "platform/linux/MpvMediaEngine.h"
@@ -12,7 +14,6 @@
 #include "platform/linux/QtGraphics.h"
 #include "platform/linux/QtLocalization.h"
 #include "platform/linux/SniStatusBar.h"
-#include "platform/linux/X11HotKeys.h"
 #include "platform/linux/XdgAutostart.h"
 
 #include <QDBusConnection>
@@ -31,21 +32,25 @@ const char* const kInstanceBusName = "org.kovra.Radio";
 
 void printUsage()
 {
-    std::fputs("Usage: kovra-radio [--help] [--version]\n"
+    std::fputs("Usage: kovra-radio [--help] [--version] [--slot N]\n"
                "Plays the live channels of Kovra radio from an icon in the system tray.\n"
                "\n"
                "  -h, --help      show this help and exit\n"
                "  -v, --version   show the version and exit\n"
+               "      --slot N    act as a press of shortcut N (1 to 5), in the running instance\n"
+               "                  if there is one; otherwise start and then act on it\n"
                "\n"
-               "Starting it again while it runs does nothing.\n",
+               "Starting it again while it runs does nothing else.\n",
                stdout);
 }
 
-// Handles our options, exiting for every one of them: the program itself takes none.
+// Handles our options: each but --slot makes the process exit.
 void handleCommandLine(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
+        if (linux_impl::takeSlotOption(argc, argv, i))
+            continue;
         if (argument == "--help" || argument == "-h") {
             printUsage();
             std::exit(0);
@@ -85,10 +90,10 @@ void installPlatform(int& argc, char** argv)
     using namespace linux_impl;
     auto application = makeApplication(argc, argv);
     if (anotherInstanceRuns()) {
-        std::fputs("kovra-radio is already running.\n", stderr);
         // Leave at once: no tray item, no media service, nothing of the first instance touched.
+        const int status = forwardSlotToRunningInstance();
         std::fflush(nullptr);
-        std::_Exit(0);
+        std::_Exit(status);
     }
     Application::install(application);
     Localization::install(makeLocalization());

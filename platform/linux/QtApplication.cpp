@@ -84,7 +84,7 @@ public:
     {
         QApplication::setApplicationName(QStringLiteral("kovra-radio"));
         QApplication::setApplicationDisplayName(QStringLiteral("Kovra Radio"));
-        QApplication::setDesktopFileName(QStringLiteral("kovra-radio"));
+        QApplication::setDesktopFileName(QStringLiteral("org.kovra.Radio"));
         QApplication::setApplicationVersion(QString::fromStdString(applicationVersion()));
         application_ = std::make_unique<QApplication>(argc, argv);
         // A tray utility: closing any window it may open never ends it.

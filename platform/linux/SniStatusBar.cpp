@@ -2,6 +2,7 @@
 // menu model rendered into one QMenu that lives as long as the item. The icon appears once a
 // tray host is there, also when the host starts after us.
 #include "platform/linux/SniStatusBar.h"
+#include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/MenuRendering.h"
 #include "platform/linux/QtGraphics.h"
 #include "platform/linux/TrayHost.h"
@@ -32,6 +33,11 @@ public:
         hostWatcher_ = std::make_unique<TrayHostWatcher>([this] {
             hostAvailable_ = true;
             createTrayIcon();
+        });
+        // The desktop may bind other keys than we asked for, and tell us late.
+        QObject::connect(&HotKeyBindings::instance(), &HotKeyBindings::changed, &context_, [this] {
+            if (!refillQueued_)
+                refillLater();
         });
     }
     ~QtStatusItem() override
@@ -261,13 +267,14 @@ private:
     // a value differs, so applying an unchanged item costs the desktop nothing.
     static void apply(QAction& action, const MenuItem& item)
     {
-        action.setText(actionText(item.title()));
+        const ShownItem shown = shownItem(item);
+        action.setText(shown.text);
         action.setEnabled(isEnabledItem(item));
         const bool toggle = isToggleItem(item);
         action.setCheckable(toggle);
         if (toggle)
             action.setChecked(item.state() == ControlStateValueOn);
-        action.setShortcut(shortcutFor(item));
+        action.setShortcut(shown.shortcut);
     }
 
     // By value: the item must outlive its action, whatever the action does to the menu.

@@ -15,7 +15,7 @@ namespace platform::linux_impl {
 
 namespace {
 
-constexpr auto kEntryFileName = "kovra-radio.desktop";
+constexpr auto kEntryFileName = "org.kovra.Radio.desktop";
 // An autostart entry is a few hundred bytes; anything far larger is not one we can trust.
 constexpr qint64 kMaxEntryBytes = qint64{64} * 1024;
 

@@ -1,4 +1,4 @@
-// Launch at login through XDG autostart: our entry $XDG_CONFIG_HOME/autostart/kovra-radio.desktop.
+// Launch at login through XDG autostart: our entry $XDG_CONFIG_HOME/autostart/org.kovra.Radio.desktop.
 #pragma once
 
 #include <memory>

@@ -43,8 +43,9 @@ add_custom_target(kovra-install-data ALL DEPENDS
   ${KOVRA_ICON_PNGS} ${KOVRA_GENERATED}/man/man1/kovra-radio.1.gz ${KOVRA_GENERATED}/doc/changelog.gz)
 
 install(TARGETS kovra-radio RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The desktop id stays kovra-radio.desktop: MPRIS names it as DesktopEntry and the autostart entry shares it.
-install(FILES ${KOVRA_RESOURCES}/kovra-radio.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The desktop id is reverse-DNS, as the portals identify an unsandboxed app by it; MPRIS names it as
+# DesktopEntry and the autostart entry shares it.
+install(FILES ${KOVRA_RESOURCES}/org.kovra.Radio.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${KOVRA_RESOURCES}/kovra-radio.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
         RENAME ${KOVRA_APP_ID}.metainfo.xml)
 install(DIRECTORY ${KOVRA_GENERATED}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)

@@ -55,6 +55,10 @@ class Hotkeys(kovratest.SharedSessionTest):
         self.press("alt+5")
         self.wait_until_playing("nimo", item)
 
+    def test_slot_n_on_the_command_line_starts_the_app_and_presses_that_slot(self):
+        _, item = self.start_app_with_menu(args=["--slot", "3"])
+        self.wait_until_playing("nimo", item)
+
     def test_holding_alt_1_for_a_second_is_one_press(self):
         s = self.session
         _, item = self.start_app_with_menu()

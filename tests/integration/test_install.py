@@ -29,12 +29,12 @@ class Install(unittest.TestCase):
         for relative in ("share/icons/hicolor/scalable/apps/kovra-radio.svg", "share/man/man1/kovra-radio.1.gz",
                          "share/doc/kovra-radio/copyright", "share/doc/kovra-radio/changelog.gz"):
             self.assertTrue(os.path.isfile(os.path.join(self.root, relative)), f"{relative} not installed")
-        desktop = os.path.join(self.root, "share/applications/kovra-radio.desktop")
+        desktop = os.path.join(self.root, "share/applications/org.kovra.Radio.desktop")
         metainfo = os.path.join(self.root, "share/metainfo/org.kovra.Radio.metainfo.xml")
         self.check_tool("desktop-file-validate", desktop)
         self.check_tool("appstreamcli", "validate", "--no-net", metainfo)
         with open(metainfo) as f:
-            self.assertIn('<launchable type="desktop-id">kovra-radio.desktop</launchable>', f.read())
+            self.assertIn('<launchable type="desktop-id">org.kovra.Radio.desktop</launchable>', f.read())
         for size in (16, 22, 24, 32, 48, 64, 128, 256):
             with open(os.path.join(self.root, f"share/icons/hicolor/{size}x{size}/apps/kovra-radio.png"), "rb") as f:
                 head = f.read(24)

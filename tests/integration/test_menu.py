@@ -61,7 +61,7 @@ class Menu(kovratest.SharedSessionTest):
     def test_launch_at_login_adds_and_removes_the_autostart_entry(self):
         s = self.session
         _, item = self.start_app_with_menu()
-        desktop = os.path.join(s.config_home, "autostart", "kovra-radio.desktop")
+        desktop = os.path.join(s.config_home, "autostart", "org.kovra.Radio.desktop")
         for state in (1, 0):
             s.tray.click(["Launch at Login"], item=item)
             s.tray.wait_for_layout(lambda r: entry(r, "Launch at Login")["toggle_state"] == state, item=item,

@@ -1,48 +1,129 @@
-// The X11 hot key service where there is no X display (a Wayland session, a headless run): it
-// answers every call, registers nothing, and the app runs on. With a display: tests/platform/x11.
+// The hot-key service the units call, over a backend that binds what it is told to (or refuses),
+// and over X11 grabs where there is no X display. Real grabs and key presses: tests/platform/x11.
+#include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/X11HotKeys.h"
 #include "tests/platform/PlatformTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <vector>
+
 using namespace platform;
-using platform::linux_impl::X11HotKeyService;
+using namespace platform::linux_impl;
 
 namespace {
 
-OSStatus neverCalled(EventHandlerCallRef, EventRef, void*)
+class RecordingBackend final : public HotKeyBackend {
+public:
+    std::unique_ptr<HotKeyBinding> bind(int slot, const HotKeyTrigger& trigger) override
+    {
+        if (refused.count(trigger.digit))
+            return nullptr;
+        bound[slot] = trigger;
+        struct Held final : HotKeyBinding {
+            Held(RecordingBackend* b, int s) : backend(b), slot(s) {}
+            ~Held() override { backend->bound.erase(slot); }
+            RecordingBackend* backend;
+            int slot;
+        };
+        return std::make_unique<Held>(this, slot);
+    }
+    QString boundTrigger(int slot) const override { return bound.count(slot) ? descriptions.value(slot) : QString(); }
+    void press(int slot) { Q_EMIT activated(slot); }
+
+    std::set<int> refused; // digits another program holds
+    std::map<int, HotKeyTrigger> bound;
+    QMap<int, QString> descriptions;
+};
+
+std::vector<uint32_t> pressedIds;
+OSStatus recordingHandler(EventHandlerCallRef, EventRef event, void*)
 {
-    ADD_FAILURE() << "no hot key can be pressed without a display";
+    EventHotKeyID id;
+    const OSStatus status = HotKeyService::shared().getEventParameter(event, kEventParamDirectObject, typeEventHotKeyID,
+                                                                      nullptr, sizeof id, nullptr, &id);
+    pressedIds.push_back(status == noErr ? id.id : 99);
     return noErr;
 }
 
-TEST(HotKeysWithoutDisplay, RegistrationsFailAndLeaveTheHandleAlone)
+constexpr uint32_t keyCodes[5] = {18, 19, 20, 21, 23};
+constexpr EventTypeSpec pressedSpec{kEventClassKeyboard, kEventHotKeyPressed};
+
+TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
+{
+    kovra_test::qtApp();
+    auto owned = std::make_unique<RecordingBackend>();
+    RecordingBackend& backend = *owned;
+    backend.refused = {3};
+    backend.descriptions = {{0, "Ctrl+Alt+K"}, {1, "Alt+2"}};
+    auto service = makeHotKeyService(std::move(owned));
+    HotKeyService::install(service);
+    pressedIds.clear();
+    ASSERT_EQ(service->installEventHandler(service->applicationEventTarget(), recordingHandler, 1, &pressedSpec,
+                                           nullptr, nullptr),
+              noErr);
+
+    std::vector<EventHotKeyRef> refs(5, nullptr);
+    for (uint32_t slot = 0; slot < 5; ++slot)
+        service->registerEventHotKey(keyCodes[slot], optionKey, {fourCharCode("KOVM"), slot},
+                                     service->applicationEventTarget(), 0, &refs[slot]);
+    // Alt+digit on the digit key of each slot; the one another program holds stays unregistered.
+    EXPECT_EQ(backend.bound.size(), 4u);
+    EXPECT_EQ(backend.bound[4], (HotKeyTrigger{5, true}));
+    EXPECT_EQ(refs[2], nullptr);
+    EXPECT_NE(refs[3], nullptr);
+    // Key codes that are no digit 1 to 5, and modifiers that are none of the four, are refused.
+    EventHotKeyRef other = nullptr;
+    EXPECT_NE(service->registerEventHotKey(22, optionKey, {0, 7}, service->applicationEventTarget(), 0, &other), noErr);
+    EXPECT_NE(service->registerEventHotKey(18, 0x0400, {0, 8}, service->applicationEventTarget(), 0, &other), noErr);
+    EXPECT_EQ(other, nullptr);
+
+    backend.press(1);
+    backend.press(4);
+    backend.press(7); // not a slot of ours
+    EXPECT_EQ(pressedIds, (std::vector<uint32_t>{1, 4}));
+
+    // The menu shows what the desktop bound in place of what was asked for; nothing where it bound
+    // nothing; and its own text for a shortcut no hot key asked for.
+    auto bound = [](const char* text) { return HotKeyBindings::boundText(QKeySequence::fromString(text)); };
+    EXPECT_EQ(bound("Alt+1"), QString("Ctrl+Alt+K"));
+    EXPECT_EQ(bound("Alt+2"), QString("Alt+2"));
+    EXPECT_EQ(bound("Alt+4"), QString());
+    EXPECT_EQ(bound("Alt+3"), std::nullopt);
+    EXPECT_EQ(bound("Ctrl+1"), std::nullopt);
+
+    // The command line presses a slot even when its key went to another program.
+    EXPECT_TRUE(HotKeyBindings::press(2));
+    EXPECT_FALSE(HotKeyBindings::press(5));
+    EXPECT_EQ(pressedIds, (std::vector<uint32_t>{1, 4, 2}));
+
+    // The bindings last as long as the service.
+    HotKeyService::install(nullptr);
+    service.reset();
+    EXPECT_EQ(HotKeyBindings::boundText(QKeySequence::fromString("Alt+1")), std::nullopt);
+}
+
+TEST(HotKeyService, WithoutAnXDisplayEveryRegistrationFailsAndTheAppRunsOn)
 {
     kovra_test::qtApp(); // a QCoreApplication: no GUI platform, so no X connection
-    X11HotKeyService hotKeys;
-    const EventTargetRef target = hotKeys.applicationEventTarget();
-    ASSERT_NE(target, nullptr);
-    const EventTypeSpec pressed{kEventClassKeyboard, kEventHotKeyPressed};
-    EXPECT_EQ(hotKeys.installEventHandler(target, neverCalled, 1, &pressed, nullptr, nullptr), noErr);
-
+    auto x11 = std::make_unique<X11HotKeys>();
+    EXPECT_FALSE(x11->hasDisplay());
+    auto service = makeHotKeyService(std::move(x11));
     int sentinel = 0;
-    for (uint32_t keyCode : {18u, 19u, 20u, 21u, 23u}) {
+    for (uint32_t keyCode : keyCodes) {
         auto ref = reinterpret_cast<EventHotKeyRef>(&sentinel);
-        EXPECT_NE(hotKeys.registerEventHotKey(keyCode, optionKey, {fourCharCode("KOVM"), keyCode}, target, 0, &ref),
+        EXPECT_NE(service->registerEventHotKey(keyCode, optionKey, {fourCharCode("KOVM"), keyCode},
+                                               service->applicationEventTarget(), 0, &ref),
                   noErr);
         EXPECT_EQ(ref, reinterpret_cast<EventHotKeyRef>(&sentinel));
     }
-    EventHotKeyID id;
-    EXPECT_NE(hotKeys.getEventParameter(nullptr, kEventParamDirectObject, typeEventHotKeyID, nullptr, sizeof id,
-                                        nullptr, &id),
-              noErr);
     // A pointer that never came from us is refused, not read.
-    EXPECT_NE(hotKeys.getEventParameter(reinterpret_cast<EventRef>(&sentinel), kEventParamDirectObject,
-                                        typeEventHotKeyID, nullptr, sizeof id, nullptr, &id),
+    EventHotKeyID id;
+    EXPECT_NE(service->getEventParameter(reinterpret_cast<EventRef>(&sentinel), kEventParamDirectObject,
+                                         typeEventHotKeyID, nullptr, sizeof id, nullptr, &id),
               noErr);
-    EXPECT_NE(hotKeys.installEventHandler(nullptr, neverCalled, 1, &pressed, nullptr, nullptr), noErr);
-    EXPECT_NE(hotKeys.installEventHandler(target, nullptr, 1, &pressed, nullptr, nullptr), noErr);
-    kovra_test::runUntil([] { return false; }, 100);
 }
 
 } // namespace

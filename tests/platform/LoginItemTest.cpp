@@ -36,7 +36,7 @@ void writeFile(const QString& path, const QByteArray& content)
 
 class AutostartLoginItem : public ::testing::Test {
 protected:
-    QString entryPath() const { return root.path() + "/config/autostart/kovra-radio.desktop"; }
+    QString entryPath() const { return root.path() + "/config/autostart/org.kovra.Radio.desktop"; }
 
     QTemporaryDir root;
     ScopedEnv home{"HOME", (root.path() + "/home").toUtf8()};
@@ -86,7 +86,7 @@ TEST_F(AutostartLoginItem, StatusIsReadFromTheEntryEveryTime)
 
 TEST_F(AutostartLoginItem, ASystemWideEntryIsSwitchedOffByAHiddenEntryOfTheUser)
 {
-    writeFile(root.path() + "/xdg/autostart/kovra-radio.desktop",
+    writeFile(root.path() + "/xdg/autostart/org.kovra.Radio.desktop",
               "[Desktop Entry]\nType=Application\nName=Kovra Radio\nExec=kovra-radio\n");
     EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
     ASSERT_TRUE(item.unregisterService());

@@ -160,7 +160,7 @@ TEST_F(UpdateCheck, ANewerVersionIsToldOnceWithADownloadTheUserCanOpen)
     EXPECT_TRUE(all[0]["body"].toString().contains(link.toHtmlEscaped())) << all[0]["body"].toString().toStdString();
     EXPECT_EQ(all[0]["actions"].toVariant().toStringList(),
               QStringList({"default", "Download", "download", "Download"}));
-    EXPECT_EQ(all[0]["hints"].toObject()["desktop-entry"].toString(), "kovra-radio");
+    EXPECT_EQ(all[0]["hints"].toObject()["desktop-entry"].toString(), "org.kovra.Radio");
 
     // The marker replaced it on screen, so its button is gone; only a real click on ours opens the link.
     click(uint(all[1]["id"].toInt()), "download");

@@ -1,5 +1,6 @@
-// The X11 hot key service on a private Xvfb server: real grabs, real key presses from xdotool,
-// and a second X client (tests/fixtures/grabkey.py) holding a shortcut before we ask for it.
+// The hot-key service over X11 grabs on a private Xvfb server: real grabs, real key presses from
+// xdotool, and a second X client (tests/fixtures/grabkey.py) holding a shortcut before we ask for it.
+#include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/X11HotKeys.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,7 @@
 #include <sys/prctl.h>
 
 using namespace platform;
-using platform::linux_impl::X11HotKeyService;
+using platform::linux_impl::X11HotKeys;
 
 namespace {
 
@@ -112,8 +113,7 @@ protected:
     {
         ASSERT_NE(app, nullptr);
         received.clear();
-        hotKeys = std::make_unique<X11HotKeyService>();
-        service = hotKeys.get();
+        makeService();
         ASSERT_EQ(hotKeys->installEventHandler(hotKeys->applicationEventTarget(), recordingHandler, 1, &pressedSpec,
                                                &userDataToken, nullptr),
                   noErr);
@@ -122,6 +122,14 @@ protected:
     {
         hotKeys.reset();
         service = nullptr;
+    }
+
+    void makeService()
+    {
+        auto backend = std::make_unique<X11HotKeys>();
+        x11 = backend.get();
+        hotKeys = platform::linux_impl::makeHotKeyService(std::move(backend));
+        service = hotKeys.get();
     }
 
     std::vector<OSStatus> registerAll(std::vector<EventHotKeyRef>& refs)
@@ -176,7 +184,8 @@ protected:
     static inline Process* xvfb = nullptr;
     static inline int userDataToken = 0;
     static constexpr EventTypeSpec pressedSpec{kEventClassKeyboard, kEventHotKeyPressed};
-    std::unique_ptr<X11HotKeyService> hotKeys;
+    std::shared_ptr<HotKeyService> hotKeys;
+    X11HotKeys* x11 = nullptr;
     QString marker = "alt+5"; // the keysym on the digit-5 key in the current layout
 };
 
@@ -186,7 +195,7 @@ TEST_F(HotKeysOnX11, AltWithDigitsOneToFiveReachTheHandlerWithTheirSlots)
     EXPECT_EQ(registerAll(refs), std::vector<OSStatus>(5, noErr));
     for (auto ref : refs)
         EXPECT_NE(ref, nullptr);
-    EXPECT_TRUE(hotKeys->detectableAutoRepeat());
+    EXPECT_TRUE(x11->detectableAutoRepeat());
 
     xdotool({"key", "alt+1", "alt+2", "alt+3", "alt+4"});
     EXPECT_EQ(idsUpToMarker(), (std::vector<uint32_t>{0, 1, 2, 3}));
@@ -314,8 +323,7 @@ TEST_F(HotKeysOnX11, ThePhysicalDigitKeysCountWhateverTheLayout)
     layout.start("setxkbmap", {"fr"});
     ASSERT_TRUE(layout.waitForFinished(15000));
     ASSERT_EQ(layout.exitCode(), 0);
-    hotKeys = std::make_unique<X11HotKeyService>();
-    service = hotKeys.get();
+    makeService();
     ASSERT_EQ(hotKeys->installEventHandler(hotKeys->applicationEventTarget(), recordingHandler, 1, &pressedSpec,
                                            &userDataToken, nullptr),
               noErr);

@@ -1,0 +1,383 @@
+// Global shortcuts through the desktop portal. Nothing here waits on the bus: the portal answers
+// each request with a Response signal, perhaps only after the user closes a dialog, or never.
+#include "platform/linux/PortalGlobalShortcuts.h"
+
+#include <QDBusArgument>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QPointer>
+
+namespace {
+
+// One entry of the portal's shortcut lists, a(sa{sv}): an id and its properties.
+struct PortalShortcut {
+    QString id;
+    QVariantMap properties;
+};
+
+QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut)
+{
+    argument.beginStructure();
+    argument << shortcut.id << shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut)
+{
+    argument.beginStructure();
+    argument >> shortcut.id >> shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(PortalShortcut)
+
+namespace platform::linux_impl {
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
+// One session per connection, always under this token.
+const QString kSessionToken = QStringLiteral("kovra_radio");
+const QString kAppId = QStringLiteral("org.kovra.Radio");
+constexpr int kMaxRetryDelayMs = 60000;
+
+QString shortcutId(int slot) { return QStringLiteral("slot-%1").arg(slot + 1); }
+
+std::optional<int> slotForId(const QString& id)
+{
+    bool ok = false;
+    const int number = id.startsWith(QLatin1String("slot-")) ? id.mid(5).toInt(&ok) : 0;
+    return ok && number >= 1 ? std::optional<int>(number - 1) : std::nullopt;
+}
+
+// Portals have sent object paths both as strings and as object paths.
+QString pathText(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
+        return value.value<QDBusObjectPath>().path();
+    return value.metaType() == QMetaType::fromType<QString>() ? value.toString() : QString();
+}
+
+QList<PortalShortcut> shortcutsIn(const QVariant& value)
+{
+    if (value.metaType() != QMetaType::fromType<QDBusArgument>())
+        return {};
+    const auto argument = value.value<QDBusArgument>();
+    if (argument.currentSignature() != QLatin1String("a(sa{sv})"))
+        return {};
+    return qdbus_cast<QList<PortalShortcut>>(argument);
+}
+
+QVariantMap mapIn(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<QDBusArgument>())
+        return qdbus_cast<QVariantMap>(value.value<QDBusArgument>());
+    return value.toMap();
+}
+
+} // namespace
+
+class PortalGlobalShortcuts::Binding final : public HotKeyBinding {
+public:
+    Binding(PortalGlobalShortcuts* backend, int slot) : backend_(backend), slot_(slot) {}
+    ~Binding() override
+    {
+        if (backend_)
+            backend_->release(slot_);
+    }
+
+private:
+    QPointer<PortalGlobalShortcuts> backend_;
+    int slot_;
+};
+
+PortalGlobalShortcuts::PortalGlobalShortcuts(const QDBusConnection& bus) : bus_(bus)
+{
+    qDBusRegisterMetaType<PortalShortcut>();
+    qDBusRegisterMetaType<QList<PortalShortcut>>();
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, &PortalGlobalShortcuts::start);
+    // 1.16 sends every session's presses to every listener: onActivated keeps our own.
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this, SLOT(onActivated(QDBusMessage)));
+    bus_.connect(kService, kPath, kInterface, QStringLiteral("ShortcutsChanged"), this,
+                 SLOT(onShortcutsChanged(QDBusMessage)));
+    watcher_ = new QDBusServiceWatcher(kService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            [this](const QString&, const QString&, const QString& newOwner) {
+                // Until the first probe answers, an owner that comes is the portal our own first call
+                // started, and that call's answer is still to come.
+                if (!probed_)
+                    return;
+                // A restarted portal knows nothing of our session: start over with the new one.
+                dropSession(newOwner.isEmpty());
+                if (!newOwner.isEmpty()) {
+                    retryDelayMs_ = 1000;
+                    start();
+                }
+            });
+    if (!bus_.isConnected()) {
+        QMetaObject::invokeMethod(
+            this, [this] { Q_EMIT unavailable(QStringLiteral("no session bus")); }, Qt::QueuedConnection);
+        return;
+    }
+    start();
+}
+
+PortalGlobalShortcuts::~PortalGlobalShortcuts()
+{
+    if (!session_.isEmpty())
+        bus_.asyncCall(QDBusMessage::createMethodCall(kService, session_, kSessionInterface, QStringLiteral("Close")));
+}
+
+std::unique_ptr<HotKeyBinding> PortalGlobalShortcuts::bind(int slot, const HotKeyTrigger& trigger)
+{
+    wanted_[slot] = trigger;
+    syncLater();
+    return std::make_unique<Binding>(this, slot);
+}
+
+QString PortalGlobalShortcuts::boundTrigger(int slot) const
+{
+    auto it = bound_.find(slot);
+    return it == bound_.end() ? QString() : it->second;
+}
+
+void PortalGlobalShortcuts::release(int slot)
+{
+    // The portal cannot unbind one shortcut: its presses are simply no longer ours to act on.
+    wanted_.erase(slot);
+    if (bound_.erase(slot))
+        Q_EMIT bindingsChanged();
+}
+
+void PortalGlobalShortcuts::start()
+{
+    if (creating_ || !session_.isEmpty())
+        return;
+    creating_ = true;
+    const unsigned generation = ++generation_;
+    // From 1.19 the portal learns who an unsandboxed app is from this, its first call; older
+    // portals have no registry and answer with an error, which changes nothing.
+    auto registration = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.host.portal.Registry"), QStringLiteral("Register"));
+    registration << kAppId << QVariantMap();
+    auto* registered = new QDBusPendingCallWatcher(bus_.asyncCall(registration), this);
+    connect(registered, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        if (generation != generation_)
+            return;
+        auto probe = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                    QStringLiteral("Get"));
+        probe << kInterface << QStringLiteral("version");
+        auto* probed = new QDBusPendingCallWatcher(bus_.asyncCall(probe), this);
+        connect(probed, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* answer) {
+            answer->deleteLater();
+            if (generation != generation_)
+                return;
+            creating_ = false;
+            if (answer->isError()) {
+                if (!probed_)
+                    Q_EMIT unavailable(QStringLiteral("the desktop portal offers no GlobalShortcuts: %1")
+                                           .arg(answer->error().message()));
+                else
+                    dropSession(true);
+                return;
+            }
+            probed_ = true;
+            createSession();
+        });
+    });
+}
+
+void PortalGlobalShortcuts::createSession()
+{
+    if (creating_ || !session_.isEmpty())
+        return;
+    creating_ = true;
+    request(QStringLiteral("CreateSession"), {}, {{QStringLiteral("session_handle_token"), kSessionToken}},
+            [this](uint32_t response, const QVariantMap& results) {
+                creating_ = false;
+                session_ = response == 0 ? pathText(results.value(QStringLiteral("session_handle"))) : QString();
+                if (session_.isEmpty()) {
+                    dropSession(true);
+                    return;
+                }
+                retryDelayMs_ = 1000;
+                bus_.connect(kService, session_, kSessionInterface, QStringLiteral("Closed"), this,
+                             SLOT(onSessionClosed(QDBusMessage)));
+                listShortcuts();
+            });
+}
+
+void PortalGlobalShortcuts::syncLater()
+{
+    if (syncQueued_)
+        return;
+    syncQueued_ = true;
+    // The five slots come one after another: they go to the desktop as one request.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            syncQueued_ = false;
+            bindShortcuts();
+        },
+        Qt::QueuedConnection);
+}
+
+void PortalGlobalShortcuts::listShortcuts()
+{
+    if (session_.isEmpty() || busy_)
+        return;
+    busy_ = true;
+    // What the desktop already holds for us is not asked for again.
+    request(QStringLiteral("ListShortcuts"), {QVariant::fromValue(QDBusObjectPath(session_))}, {},
+            [this](uint32_t response, const QVariantMap& results) {
+                busy_ = false;
+                if (response == 0)
+                    takeBound(results);
+                bindShortcuts();
+            });
+}
+
+void PortalGlobalShortcuts::bindShortcuts()
+{
+    if (session_.isEmpty() || busy_)
+        return;
+    QList<PortalShortcut> shortcuts;
+    bool anyNew = false;
+    for (const auto& [slot, trigger] : wanted_) {
+        anyNew = anyNew || (!bound_.count(slot) && !asked_.count(slot));
+        shortcuts.push_back(
+            {shortcutId(slot),
+             {{QStringLiteral("description"), QStringLiteral("Play the channel of slot %1").arg(slot + 1)},
+              {QStringLiteral("preferred_trigger"), trigger.portalText()}}});
+    }
+    if (!anyNew)
+        return;
+    busy_ = true;
+    for (const auto& entry : wanted_)
+        asked_.insert(entry.first);
+    request(QStringLiteral("BindShortcuts"),
+            {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(shortcuts), QString()}, {},
+            [this](uint32_t response, const QVariantMap& results) {
+                busy_ = false;
+                // Cancelled: the slots stay as they were. Otherwise the answer lists what is bound;
+                // a slot it leaves out is not.
+                if (response == 0)
+                    takeBound(results);
+                bindShortcuts();
+            });
+}
+
+void PortalGlobalShortcuts::takeBound(const QVariantMap& results)
+{
+    bound_.clear();
+    for (const auto& shortcut : shortcutsIn(results.value(QStringLiteral("shortcuts")))) {
+        const auto slot = slotForId(shortcut.id);
+        if (slot && wanted_.count(*slot))
+            bound_[*slot] = shortcut.properties.value(QStringLiteral("trigger_description")).toString();
+    }
+    Q_EMIT bindingsChanged();
+}
+
+void PortalGlobalShortcuts::request(const QString& method, QList<QVariant> arguments, QVariantMap options, Results then)
+{
+    // The Response goes to a path made of our bus name and the token: listen before asking.
+    const QString token = QStringLiteral("kovra_radio_%1").arg(++requestCount_);
+    QString sender = bus_.baseService().mid(1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    options.insert(QStringLiteral("handle_token"), token);
+    pending_[path] = std::move(then);
+    bus_.connect(kService, path, kRequestInterface, QStringLiteral("Response"), this, SLOT(onResponse(QDBusMessage)));
+
+    auto message = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+    arguments.push_back(options);
+    message.setArguments(arguments);
+    auto* call = new QDBusPendingCallWatcher(bus_.asyncCall(message), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this, path](QDBusPendingCallWatcher* watcher) {
+        watcher->deleteLater();
+        auto it = pending_.find(path);
+        if (it == pending_.end())
+            return;
+        const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
+        if (reply.isError()) {
+            Results then = std::move(it->second);
+            pending_.erase(it);
+            bus_.disconnect(kService, path, kRequestInterface, QStringLiteral("Response"), this,
+                            SLOT(onResponse(QDBusMessage)));
+            then(2, {});
+        }
+    });
+}
+
+void PortalGlobalShortcuts::onResponse(const QDBusMessage& message)
+{
+    auto it = pending_.find(message.path());
+    const auto arguments = message.arguments();
+    if (it == pending_.end() || arguments.size() < 2)
+        return;
+    Results then = std::move(it->second);
+    pending_.erase(it);
+    bus_.disconnect(kService, message.path(), kRequestInterface, QStringLiteral("Response"), this,
+                    SLOT(onResponse(QDBusMessage)));
+    then(arguments[0].toUInt(), mapIn(arguments[1]));
+}
+
+void PortalGlobalShortcuts::onActivated(const QDBusMessage& message)
+{
+    const auto arguments = message.arguments();
+    if (session_.isEmpty() || arguments.size() < 2 || pathText(arguments[0]) != session_)
+        return;
+    const auto slot = slotForId(arguments[1].toString());
+    if (slot && wanted_.count(*slot) && bound_.count(*slot))
+        Q_EMIT activated(*slot);
+}
+
+void PortalGlobalShortcuts::onShortcutsChanged(const QDBusMessage& message)
+{
+    const auto arguments = message.arguments();
+    if (!session_.isEmpty() && arguments.size() >= 2 && pathText(arguments[0]) == session_)
+        takeBound({{QStringLiteral("shortcuts"), arguments[1]}});
+}
+
+void PortalGlobalShortcuts::onSessionClosed(const QDBusMessage& message)
+{
+    if (!session_.isEmpty() && message.path() == session_)
+        dropSession(true);
+}
+
+void PortalGlobalShortcuts::dropSession(bool retry)
+{
+    if (!session_.isEmpty())
+        bus_.disconnect(kService, session_, kSessionInterface, QStringLiteral("Closed"), this,
+                        SLOT(onSessionClosed(QDBusMessage)));
+    for (const auto& entry : pending_)
+        bus_.disconnect(kService, entry.first, kRequestInterface, QStringLiteral("Response"), this,
+                        SLOT(onResponse(QDBusMessage)));
+    pending_.clear();
+    ++generation_;
+    session_.clear();
+    asked_.clear();
+    creating_ = busy_ = false;
+    if (!bound_.empty()) {
+        bound_.clear();
+        Q_EMIT bindingsChanged();
+    }
+    if (retry && !retry_.isActive()) {
+        retry_.start(retryDelayMs_);
+        retryDelayMs_ = std::min(retryDelayMs_ * 2, kMaxRetryDelayMs);
+    }
+}
+
+} // namespace platform::linux_impl
