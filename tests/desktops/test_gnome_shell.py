@@ -1,0 +1,76 @@
+#!/usr/bin/python3
+# The tray in GNOME Shell 43 on Wayland: the AppIndicator extension shows the item in 16, 22 and 24 px
+# slots, and a channel picked from the extension's menu sounds.
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
+import waylandshells  # noqa: E402
+
+waylandshells.run_as_desktop_user()
+
+import kovratest  # noqa: E402
+import procutil  # noqa: E402
+from waylandshells import SLOT_SIZES, GnomeShell, drawing_box  # noqa: E402
+
+# The extension's panel button of our item: where its icon is, and the entries of its menu.
+INDICATOR = """
+const Main = imports.ui.main;
+const button = Object.entries(Main.panel.statusArea).find(([id, b]) => id.startsWith('appindicator-') && b)?.[1];
+const box = actor => [...actor.get_transformed_position(), ...actor.get_transformed_size()].map(Math.round);
+button && {
+    icon: box(button._icon), panel: Main.panel.height, size: button._icon.icon_size, drawn: !!button._icon.gicon, open: button.menu.isOpen,
+    entries: button.menu._getMenuItems().filter(i => i.label).map(i => [i.label.text, box(i)]),
+};
+"""
+
+
+class GnomeShellTray(kovratest.SessionTest):
+    session_options = {"tray": False}
+
+    def test_appindicator_shows_the_item_and_plays_a_channel_from_its_menu(self):
+        s = self.start_session()
+        desk = GnomeShell(s).start()
+        self.addCleanup(desk.stop)
+
+        started = time.monotonic()
+        app = s.start_app(env=desk.app_env())
+        procutil.wait_until(lambda: (desk.eval(INDICATOR) or {}).get("drawn"), 30,
+                            message="the item in GNOME Shell's panel")
+        print(f"start to tray item in GNOME Shell: {time.monotonic() - started:.2f} s", flush=True)
+
+        for size in SLOT_SIZES:
+            desk.eval("new imports.gi.Gio.Settings({schema_id: 'org.gnome.shell.extensions.appindicator'})"
+                      f".set_int('icon-size', {size})")
+            # Laid out anew, the icon's actor is as wide as its slot; the slot is centred in the panel's height.
+            indicator = procutil.wait_until(
+                lambda: (lambda i: i["drawn"] and i["icon"][2] == size and i)(desk.eval(INDICATOR)), 10,
+                message=f"the icon at {size} px")
+            shot = desk.steady_screenshot()
+            self.assertEqual(desk.eval(INDICATOR)["icon"][:3:2], indicator["icon"][:3:2], "the icon moved")
+            desk.save(shot, f"panel-{size}.png")
+            x, w = indicator["icon"][:3:2]
+            box = drawing_box(shot[:indicator["panel"], x:x + w], shot[0, x])  # the panel's own colour around it
+            with self.subTest(slot=size):
+                self.assertIsNotNone(box, f"nothing drawn in the {size} px slot")
+                top, left, bottom, right = box
+                print(f"GNOME Shell {size} px slot: drawing {right - left}x{bottom - top} px, "
+                      f"fills {(bottom - top) / size:.2f} of the slot's height", flush=True)
+
+        # A channel from the extension's own menu, clicked where the shell draws it.
+        x, y, w, h = indicator["icon"]
+        desk.click(x + w // 2, y + h // 2)
+        indicator = procutil.wait_until(lambda: (lambda i: i["open"] and i["entries"] and i)(desk.eval(INDICATOR)),
+                                        10, message="the extension's menu")
+        desk.save(desk.steady_screenshot(), "menu.png")
+        entries = dict(indicator["entries"])
+        self.assertEqual(list(entries)[:3], kovratest.CHANNEL_NAMES, indicator["entries"])
+        x, y, w, h = entries["Kovra Tarvesi"]
+        desk.click(x + w // 2, y + h // 2)
+        s.audio.wait_for_channel("tarvesi", timeout=20)
+        self.assertEqual(app.terminate(), 0, app.log())
+
+
+if __name__ == "__main__":
+    kovratest.main()
