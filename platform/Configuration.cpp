@@ -1,5 +1,5 @@
 // Compiled-in packaging defaults with their environment overrides.
-#include "Configuration.h"
+#include "platform/Configuration.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 // The menu model: plain data the menu controller builds and the status item renders.
 #pragma once
 
-#include "MenuTarget.h"
+#include "platform/MenuTarget.h"
 
 #include <cstdint>
 #include <memory>

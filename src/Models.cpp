@@ -1,7 +1,7 @@
 // The channel catalogue and stream addresses.
-#include "Models.h"
+#include "src/Models.h"
 
-#include "Configuration.h"
+#include "platform/Configuration.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,8 +1,8 @@
 // Process entry: installs the platform, makes the one application delegate and runs the event loop.
-#include "AppDelegate.h"
+#include "src/AppDelegate.h"
 
-#include "Application.h"
-#include "Platform.h"
+#include "platform/Application.h"
+#include "platform/Platform.h"
 
 #include <memory>
 

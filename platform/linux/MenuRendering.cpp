@@ -1,5 +1,5 @@
 // Mapping of menu model items onto Qt's menu vocabulary, and the tray's tooltip text.
-#include "MenuRendering.h"
+#include "platform/linux/MenuRendering.h"
 
 namespace platform::linux_impl {
 

@@ -2,7 +2,7 @@
 // status item uses and the platform tests check.
 #pragma once
 
-#include "Menu.h"
+#include "platform/Menu.h"
 
 #include <QKeySequence>
 #include <QString>

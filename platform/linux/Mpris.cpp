@@ -1,8 +1,8 @@
 // MPRIS2 for the now-playing centre and the remote command centre: both services are views of
 // one D-Bus object, so a desktop applet sees the title and state next to the controls that act.
-#include "Mpris.h"
+#include "platform/linux/Mpris.h"
 
-#include "Factories.h"
+#include "platform/linux/Factories.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -117,7 +117,8 @@ QVariantMap MprisObject::metadata() const
 {
     QVariantMap map;
     if (!hasInfo_) {
-        map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kNoTrack))));
+        map.insert(QStringLiteral("mpris:trackid"),
+                   QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kNoTrack))));
         return map;
     }
     const QString trackPath = QString::fromLatin1(kTrackPathPrefix) + trackPathElement(info_.title.value_or(""));
@@ -207,24 +208,18 @@ void MprisObject::announce(QVariantMap changed)
     }
     if (!registered_)
         return;
-    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath),
-                                                     QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                     QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QString::fromLatin1(kObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
     signal << QString::fromLatin1(kPlayerInterface) << changed << QStringList{};
     QDBusConnection::sessionBus().send(signal);
 }
 
 // ---------------------------------------------------------------------------------------------
 
-QString MprisRootAdaptor::identity() const
-{
-    return QStringLiteral("Kovra Radio");
-}
+QString MprisRootAdaptor::identity() const { return QStringLiteral("Kovra Radio"); }
 
-QString MprisRootAdaptor::desktopEntry() const
-{
-    return QStringLiteral("kovra-radio");
-}
+QString MprisRootAdaptor::desktopEntry() const { return QStringLiteral("kovra-radio"); }
 
 void MprisRootAdaptor::Quit()
 {
@@ -234,8 +229,8 @@ void MprisRootAdaptor::Quit()
 
 bool MprisPlayerAdaptor::canSeek() const
 {
-    return object_->canRun(&RemoteCommandCenter::skipForwardCommand) ||
-           object_->canRun(&RemoteCommandCenter::skipBackwardCommand);
+    return object_->canRun(&RemoteCommandCenter::skipForwardCommand)
+           || object_->canRun(&RemoteCommandCenter::skipBackwardCommand);
 }
 
 void MprisPlayerAdaptor::Seek(qlonglong offset, const QDBusMessage& message)
@@ -271,10 +266,7 @@ void announceMprisSeek(double seconds)
         object->announceSeek(seconds);
 }
 
-std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter()
-{
-    return std::make_shared<MprisNowPlayingCenter>();
-}
+std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter() { return std::make_shared<MprisNowPlayingCenter>(); }
 
 std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter()
 {

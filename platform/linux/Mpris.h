@@ -2,7 +2,7 @@
 // (keys, applets, playerctl) they send back. One object answers for both services.
 #pragma once
 
-#include "NowPlaying.h"
+#include "platform/NowPlaying.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>

@@ -1,9 +1,9 @@
 // Process set-up before the application runs: the command line, the single-instance check on
 // the session bus, and the installation of every real platform service.
-#include "Platform.h"
+#include "platform/Platform.h"
 
-#include "Configuration.h"
-#include "Factories.h"
+#include "platform/Configuration.h"
+#include "platform/linux/Factories.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -2,7 +2,7 @@
 // device size they are shown at, so the tray gets sharp pixels at every icon size.
 #pragma once
 
-#include "Graphics.h"
+#include "platform/Graphics.h"
 
 #include <QFont>
 #include <QIcon>

@@ -1,8 +1,8 @@
 // The JSON defaults store against a real file system: what it reads back, what it keeps, and
 // what it refuses to damage when the file or its folder is not what it expects.
-#include "PlatformTestSupport.h"
-#include "linux/DefaultsStore.h"
-#include "linux/Factories.h"
+#include "platform/linux/Factories.h"
+#include "platform/linux/JsonUserDefaults.h"
+#include "tests/platform/PlatformTestSupport.h"
 
 #include <QDir>
 #include <QFile>

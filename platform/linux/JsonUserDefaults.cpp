@@ -1,8 +1,8 @@
 // The per-user defaults store: one JSON object in $XDG_CONFIG_HOME/kovra-radio/settings.json,
 // read afresh on every lookup and replaced atomically on every write.
-#include "DefaultsStore.h"
+#include "platform/linux/JsonUserDefaults.h"
 
-#include "Factories.h"
+#include "platform/linux/Factories.h"
 
 #include <QDir>
 #include <QFile>

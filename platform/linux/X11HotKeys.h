@@ -2,7 +2,7 @@
 // connection, delivered to the installed event handler one call per physical press.
 #pragma once
 
-#include "HotKeys.h"
+#include "platform/HotKeys.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>

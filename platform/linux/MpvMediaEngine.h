@@ -2,7 +2,7 @@
 // lent to whichever player was last told to play, with reconnection of failed or stalled live streams.
 #pragma once
 
-#include "Media.h"
+#include "platform/Media.h"
 
 #include <QObject>
 #include <QString>

@@ -1,10 +1,10 @@
 // Live HLS playback on libmpv, audio only. libmpv is loaded on the first play, so a tray app that
 // has not played yet does not carry its two hundred libraries. One mpv handle serves every player
 // the process makes: a new player costs a `loadfile` on a warm handle, not a new media core.
-#include "MediaEngine.h"
+#include "platform/linux/MpvMediaEngine.h"
 
-#include "Factories.h"
-#include "Mpris.h"
+#include "platform/linux/Factories.h"
+#include "platform/linux/Mpris.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -89,19 +89,19 @@ private:
     bool resolveAll(QString* error)
     {
         return resolve(client_api_version, "mpv_client_api_version", error) && resolve(create, "mpv_create", error)
-            && resolve(initialize, "mpv_initialize", error)
-            && resolve(terminate_destroy, "mpv_terminate_destroy", error)
-            && resolve(set_option_string, "mpv_set_option_string", error)
-            && resolve(error_string, "mpv_error_string", error)
-            && resolve(request_log_messages, "mpv_request_log_messages", error)
-            && resolve(observe_property, "mpv_observe_property", error)
-            && resolve(unobserve_property, "mpv_unobserve_property", error)
-            && resolve(set_wakeup_callback, "mpv_set_wakeup_callback", error)
-            && resolve(command_async, "mpv_command_async", error)
-            && resolve(set_property_async, "mpv_set_property_async", error)
-            && resolve(get_property, "mpv_get_property", error)
-            && resolve(free_node_contents, "mpv_free_node_contents", error)
-            && resolve(wait_event, "mpv_wait_event", error);
+               && resolve(initialize, "mpv_initialize", error)
+               && resolve(terminate_destroy, "mpv_terminate_destroy", error)
+               && resolve(set_option_string, "mpv_set_option_string", error)
+               && resolve(error_string, "mpv_error_string", error)
+               && resolve(request_log_messages, "mpv_request_log_messages", error)
+               && resolve(observe_property, "mpv_observe_property", error)
+               && resolve(unobserve_property, "mpv_unobserve_property", error)
+               && resolve(set_wakeup_callback, "mpv_set_wakeup_callback", error)
+               && resolve(command_async, "mpv_command_async", error)
+               && resolve(set_property_async, "mpv_set_property_async", error)
+               && resolve(get_property, "mpv_get_property", error)
+               && resolve(free_node_contents, "mpv_free_node_contents", error)
+               && resolve(wait_event, "mpv_wait_event", error);
     }
 
     void* handle_;
@@ -649,7 +649,8 @@ void MediaSession::shutdown()
         const auto started = Clock::now();
         lib->terminate_destroy(mpv);
         qCDebug(lcMedia) << "media core destroyed in"
-                         << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count() << "ms";
+                         << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count()
+                         << "ms";
     });
 }
 
@@ -757,9 +758,6 @@ private:
 
 } // namespace
 
-std::shared_ptr<MediaEngine> makeMediaEngine()
-{
-    return std::make_shared<MpvMediaEngine>();
-}
+std::shared_ptr<MediaEngine> makeMediaEngine() { return std::make_shared<MpvMediaEngine>(); }
 
 } // namespace platform::linux_impl

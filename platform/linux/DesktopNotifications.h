@@ -2,7 +2,7 @@
 // application makes at start-up, and the notifier the update check tells its result through.
 #pragma once
 
-#include "../Notifications.h"
+#include "platform/Notifications.h"
 
 #include <QDBusConnection>
 #include <QHash>

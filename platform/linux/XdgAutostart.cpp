@@ -1,7 +1,7 @@
 // The login-item service on XDG autostart: writes, reads and removes our autostart entry.
-#include "LoginAutostart.h"
+#include "platform/linux/XdgAutostart.h"
 
-#include "Factories.h"
+#include "platform/linux/Factories.h"
 
 #include <QCoreApplication>
 #include <QDir>

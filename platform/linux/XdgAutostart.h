@@ -1,7 +1,7 @@
 // Launch at login through XDG autostart: our entry $XDG_CONFIG_HOME/autostart/kovra-radio.desktop.
 #pragma once
 
-#include "../LoginItem.h"
+#include "platform/LoginItem.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 // read afresh on every lookup and replaced atomically on every write.
 #pragma once
 
-#include "UserDefaults.h" // the interface, platform/UserDefaults.h
+#include "platform/UserDefaults.h" // the interface, platform/UserDefaults.h
 
 #include <QString>
 

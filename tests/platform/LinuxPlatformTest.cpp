@@ -1,8 +1,8 @@
 // Checks of the Qt platform pieces that need no desktop session: menu item rendering rules,
 // drawing (lower-left origin, colour flag, symbol), and the compiled-in translation tables.
-#include "Factories.h"
-#include "MenuRendering.h"
-#include "QtGraphics.h"
+#include "platform/linux/Factories.h"
+#include "platform/linux/MenuRendering.h"
+#include "platform/linux/QtGraphics.h"
 
 #include <QAction>
 #include <QApplication>
@@ -115,9 +115,9 @@ TEST_F(Drawing, RectanglesAreMeasuredFromTheLowerLeftCorner)
 
     const QImage pixels = static_cast<PaintableImage&>(*image).render(2.0);
     ASSERT_EQ(pixels.size(), QSize(80, 40));
-    EXPECT_GT(opaqueCount(pixels, QRect(0, 20, 20, 20)), 20);  // lower left, where it was drawn
-    EXPECT_EQ(opaqueCount(pixels, QRect(0, 0, 20, 20)), 0);    // upper left
-    EXPECT_EQ(opaqueCount(pixels, QRect(60, 0, 20, 20)), 0);   // drawn without focus
+    EXPECT_GT(opaqueCount(pixels, QRect(0, 20, 20, 20)), 20); // lower left, where it was drawn
+    EXPECT_EQ(opaqueCount(pixels, QRect(0, 0, 20, 20)), 0);   // upper left
+    EXPECT_EQ(opaqueCount(pixels, QRect(60, 0, 20, 20)), 0);  // drawn without focus
 }
 
 TEST_F(Drawing, FlagTextDrawsInColourAndIsMeasured)

@@ -2,8 +2,8 @@
 // https), weighs it against our version and tells the result once.
 #pragma once
 
-#include "../Updater.h"
-#include "AppcastFeed.h"
+#include "platform/Updater.h"
+#include "platform/linux/AppcastFeed.h"
 
 #include <QObject>
 #include <QPointer>
