@@ -26,13 +26,26 @@ button && {
 """
 
 
+def pictured(desk, size):
+    """A steady screenshot and the indicator, once the icon at this size has stopped moving: laid out
+    anew, its actor is as wide as its slot (the slot is centred in the panel's height)."""
+    def attempt():
+        before = desk.eval(INDICATOR)
+        if not (before["drawn"] and before["icon"][2] == size):
+            return None
+        shot, after = desk.steady_screenshot(), desk.eval(INDICATOR)
+        return after["icon"][:3:2] == before["icon"][:3:2] and (shot, after)
+    return procutil.wait_until(attempt, 20, message=f"the icon at {size} px, still")
+
+
 class GnomeShellTray(kovratest.SessionTest):
     session_options = {"tray": False}
 
     def test_appindicator_shows_the_item_and_plays_a_channel_from_its_menu(self):
         s = self.start_session()
-        desk = GnomeShell(s).start()
+        desk = GnomeShell(s)
         self.addCleanup(desk.stop)
+        desk.start()
 
         started = time.monotonic()
         app = s.start_app(env=desk.app_env())
@@ -43,12 +56,7 @@ class GnomeShellTray(kovratest.SessionTest):
         for size in SLOT_SIZES:
             desk.eval("new imports.gi.Gio.Settings({schema_id: 'org.gnome.shell.extensions.appindicator'})"
                       f".set_int('icon-size', {size})")
-            # Laid out anew, the icon's actor is as wide as its slot; the slot is centred in the panel's height.
-            indicator = procutil.wait_until(
-                lambda: (lambda i: i["drawn"] and i["icon"][2] == size and i)(desk.eval(INDICATOR)), 10,
-                message=f"the icon at {size} px")
-            shot = desk.steady_screenshot()
-            self.assertEqual(desk.eval(INDICATOR)["icon"][:3:2], indicator["icon"][:3:2], "the icon moved")
+            shot, indicator = pictured(desk, size)
             desk.save(shot, f"panel-{size}.png")
             x, w = indicator["icon"][:3:2]
             box = drawing_box(shot[:indicator["panel"], x:x + w], shot[0, x])  # the panel's own colour around it

@@ -45,8 +45,9 @@ class SwayTray(kovratest.SessionTest):
 
     def test_waybar_shows_the_item_plays_a_channel_from_its_menu_and_left_click_opens_no_window(self):
         s = self.start_session()
-        desk = Sway(s).start()
+        desk = Sway(s)
         self.addCleanup(desk.stop)
+        desk.start()
         self.assertEqual(desk.tray_icons(), {}, "the bars are empty before the app starts")
 
         started = time.monotonic()
