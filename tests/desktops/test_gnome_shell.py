@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 # The tray in GNOME Shell 43 on Wayland: the AppIndicator extension shows the item in 16, 22 and 24 px
-# slots, and a channel picked from the extension's menu sounds.
+# slots, a channel picked from the extension's menu sounds, and activating the icon (its double click)
+# opens no window of ours.
 import os
 import sys
 import time
@@ -41,7 +42,7 @@ def pictured(desk, size):
 class GnomeShellTray(kovratest.SessionTest):
     session_options = {"tray": False}
 
-    def test_appindicator_shows_the_item_and_plays_a_channel_from_its_menu(self):
+    def test_appindicator_shows_the_item_plays_a_channel_from_its_menu_and_activation_opens_no_window(self):
         s = self.start_session()
         desk = GnomeShell(s)
         self.addCleanup(desk.stop)
@@ -67,7 +68,8 @@ class GnomeShellTray(kovratest.SessionTest):
                       f"fills {(bottom - top) / size:.2f} of the slot's height", flush=True)
 
         # A channel from the extension's own menu, clicked where the shell draws it.
-        x, y, w, h = indicator["icon"]
+        icon = indicator["icon"]
+        x, y, w, h = icon
         desk.click(x + w // 2, y + h // 2)
         indicator = procutil.wait_until(lambda: (lambda i: i["open"] and i["entries"] and i)(desk.eval(INDICATOR)),
                                         10, message="the extension's menu")
@@ -77,6 +79,16 @@ class GnomeShellTray(kovratest.SessionTest):
         x, y, w, h = entries["Kovra Tarvesi"]
         desk.click(x + w // 2, y + h // 2)
         s.audio.wait_for_channel("tarvesi", timeout=20)
+        windows = "global.get_window_actors().map(a => [a.meta_window.get_wm_class(), a.meta_window.get_title()])"
+        self.assertEqual(desk.eval(windows), [], "the extension shows the menu itself, no window of ours")
+
+        # A double click asks the app to activate; nothing of ours may become a window.
+        x, y, w, h = icon
+        desk.click(x + w // 2, y + h // 2, times=2)
+        time.sleep(1.5)
+        if desk.eval(windows):
+            desk.save(desk.screenshot(), "activated.png")
+        self.assertEqual(desk.eval(windows), [], "activating the icon opened a window")
         self.assertEqual(app.terminate(), 0, app.log())
 
 
