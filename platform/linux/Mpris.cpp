@@ -2,8 +2,6 @@
 // one D-Bus object, so a desktop applet sees the title and state next to the controls that act.
 #include "platform/linux/Mpris.h"
 
-#include "platform/linux/Factories.h"
-
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -136,7 +134,8 @@ QString MprisObject::playbackStatus() const
 {
     switch (state_) {
     case PlaybackState::Playing:
-        return QStringLiteral("Playing");
+        // Asked to play, yet nothing can sound: saying Playing would report a failure as success.
+        return playbackFailed_ ? QStringLiteral("Stopped") : QStringLiteral("Playing");
     case PlaybackState::Paused:
         return QStringLiteral("Paused");
     case PlaybackState::Unknown:
@@ -191,6 +190,14 @@ void MprisObject::announceSeek(double seconds)
     if (!registered_ || !player_ || !std::isfinite(seconds))
         return;
     Q_EMIT player_->Seeked(qlonglong(std::llround(std::max(seconds, 0.0) * 1e6)));
+}
+
+void MprisObject::setPlaybackFailed(bool failed)
+{
+    if (playbackFailed_ == failed)
+        return;
+    playbackFailed_ = failed;
+    announce({{QStringLiteral("PlaybackStatus"), playbackStatus()}});
 }
 
 void MprisObject::announce(QVariantMap changed)
@@ -265,6 +272,8 @@ void announceMprisSeek(double seconds)
     if (auto& object = sharedObject())
         object->announceSeek(seconds);
 }
+
+void setMprisPlaybackFailed(bool failed) { mprisObject()->setPlaybackFailed(failed); }
 
 std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter() { return std::make_shared<MprisNowPlayingCenter>(); }
 
