@@ -21,7 +21,7 @@ const Main = imports.ui.main;
 const button = Object.entries(Main.panel.statusArea).find(([id, b]) => id.startsWith('appindicator-') && b)?.[1];
 const box = actor => [...actor.get_transformed_position(), ...actor.get_transformed_size()].map(Math.round);
 button && {
-    icon: box(button._icon), panel: Main.panel.height, size: button._icon.icon_size, drawn: !!button._icon.gicon, open: button.menu.isOpen,
+    icon: box(button._icon), panel: Main.panel.height, drawn: !!button._icon.gicon, open: button.menu.isOpen,
     entries: button.menu._getMenuItems().filter(i => i.label).map(i => [i.label.text, box(i)]),
 };
 """
