@@ -13,7 +13,10 @@ waylandshells.run_as_desktop_user()
 
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
-from waylandshells import SLOT_SIZES, GnomeShell, drawing_box  # noqa: E402
+from desktop import drawn_box  # noqa: E402
+from waylandshells import SLOT_SIZES, GnomeShell  # noqa: E402
+
+FILL = 0.8  # of the slot's height, at least: a readable icon
 
 # The extension's panel button of our item: where its icon is, and the entries of its menu.
 INDICATOR = """
@@ -59,13 +62,15 @@ class GnomeShellTray(kovratest.SessionTest):
                       f".set_int('icon-size', {size})")
             shot, indicator = pictured(desk, size)
             desk.save(shot, f"panel-{size}.png")
+            # The slot with a little of the button's padding around it: the panel's own colour.
             x, w = indicator["icon"][:3:2]
-            box = drawing_box(shot[:indicator["panel"], x:x + w], shot[0, x])  # the panel's own colour around it
+            around = shot[:indicator["panel"], x - 4:x + w + 4]
+            box = drawn_box(around, around[0, 0])
             with self.subTest(slot=size):
                 self.assertIsNotNone(box, f"nothing drawn in the {size} px slot")
-                top, left, bottom, right = box
-                print(f"GNOME Shell {size} px slot: drawing {right - left}x{bottom - top} px, "
-                      f"fills {(bottom - top) / size:.2f} of the slot's height", flush=True)
+                print(f"GNOME Shell {size} px slot: drawing {box.width}x{box.height} px, "
+                      f"fills {box.height / size:.2f} of the slot's height", flush=True)
+                self.assertGreaterEqual(box.height / size, FILL, "the icon fills its slot's height")
 
         # A channel from the extension's own menu, clicked where the shell draws it.
         icon = indicator["icon"]

@@ -16,6 +16,8 @@ import kovratest  # noqa: E402
 import procutil  # noqa: E402
 from waylandshells import SLOT_SIZES, Sway  # noqa: E402
 
+FILL = 0.8  # of the slot's height, at least: a readable icon
+
 
 def menu_rows(pixels):
     """The stock menu on screen: (its left/right columns, the centre row of each entry's text), or None."""
@@ -33,11 +35,6 @@ def menu_rows(pixels):
             runs.append(top + (start + y) // 2)
             start = None
     return (left, right), runs
-
-
-def centre(box):
-    top, left, bottom, right = box
-    return (left + right) // 2, (top + bottom) // 2
 
 
 class SwayTray(kovratest.SessionTest):
@@ -59,14 +56,14 @@ class SwayTray(kovratest.SessionTest):
         desk.save(shot, "tray.png")
         icons = desk.tray_icons(shot)
         for size in SLOT_SIZES:
-            top, left, bottom, right = icons[size]
             with self.subTest(slot=size):
-                print(f"waybar {size} px slot: drawing {right - left}x{bottom - top} px, "
-                      f"fills {(bottom - top) / size:.2f} of the slot's height", flush=True)
-                self.assertGreater(bottom - top, 0)
+                box = icons[size]
+                print(f"waybar {size} px slot: drawing {box.width}x{box.height} px, "
+                      f"fills {box.height / size:.2f} of the slot's height", flush=True)
+                self.assertGreaterEqual(box.height / size, FILL, "the icon fills its slot's height")
 
         # A channel from waybar's own menu (right click), by the position of its second entry.
-        desk.pointer.click(*centre(icons[24]), button="right")
+        desk.pointer.click(*icons[24].center, button="right")
         menu = procutil.wait_until(lambda: menu_rows(desk.screenshot()), 10, message="waybar's menu")
         desk.save(desk.screenshot(), "menu.png")
         (left, right), entries = menu
@@ -76,7 +73,7 @@ class SwayTray(kovratest.SessionTest):
         self.assertEqual(desk.views(), [], "the menu is waybar's, not a window")
 
         # A left click asks the app to activate; nothing of ours may become a window.
-        desk.pointer.click(*centre(icons[24]))
+        desk.pointer.click(*icons[24].center)
         time.sleep(1.5)
         views = desk.views()
         if views:
