@@ -26,6 +26,7 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -L unit -j2
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -LE 'unit|desktops' -j2
+	@scripts/test-ratios
 
 # The tray under the real desktop shells (sway + waybar, GNOME Shell, Xfce), headless; their packages
 # (some 2.5 minutes to install) would push a fresh machine's `make test` past 15 minutes.
