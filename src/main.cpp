@@ -16,9 +16,5 @@ int main(int argc, char** argv)
     app = &platform::Application::sharedApplication();
     delegate = std::make_unique<AppDelegate>();
     app->setDelegate(delegate.get());
-    const int status = app->run();
-    // Let go of the player and the tray item while the platform that made them still stands;
-    // left to static destruction they would outlive it.
-    delegate.reset();
-    return status;
+    return app->run();
 }

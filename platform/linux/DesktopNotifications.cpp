@@ -2,7 +2,6 @@
 #include "platform/linux/DesktopNotifications.h"
 
 #include "platform/linux/AppcastFeed.h"
-#include "platform/linux/Factories.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>

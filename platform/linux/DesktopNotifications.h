@@ -2,6 +2,8 @@
 // application makes at start-up, and the notifier the update check tells its result through.
 #pragma once
 
+#include <memory>
+
 #include "platform/Notifications.h"
 
 #include <QDBusConnection>
@@ -55,5 +57,7 @@ private:
     // The download link of each notification of ours still on screen.
     QHash<uint, QUrl> links_;
 };
+
+std::shared_ptr<NotificationCenter> makeNotificationCenter();
 
 } // namespace platform::linux_impl

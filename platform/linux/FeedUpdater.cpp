@@ -3,7 +3,6 @@
 
 #include "platform/Configuration.h"
 #include "platform/linux/DesktopNotifications.h"
-#include "platform/linux/Factories.h"
 
 #include <QCoreApplication>
 #include <QFile>

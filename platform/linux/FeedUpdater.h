@@ -85,4 +85,6 @@ struct UpdateMessage {
 UpdateMessage updateMessage(const UpdateCheckResult& result, const QString& currentVersion);
 void notifyUpdateResult(DesktopNotifier& notifier, const UpdateCheckResult& result, const QString& currentVersion);
 
+std::shared_ptr<UpdaterFactory> makeUpdaterFactory();
+
 } // namespace platform::linux_impl

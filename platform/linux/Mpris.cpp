@@ -2,8 +2,6 @@
 // one D-Bus object, so a desktop applet sees the title and state next to the controls that act.
 #include "platform/linux/Mpris.h"
 
-#include "platform/linux/Factories.h"
-
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>

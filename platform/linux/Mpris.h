@@ -160,4 +160,8 @@ private:
     MprisObject* object_;
 };
 
+// One MPRIS object answers for both services.
+std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter();
+std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter();
+
 } // namespace platform::linux_impl

@@ -3,9 +3,17 @@
 #include "platform/Platform.h"
 
 #include "platform/Configuration.h"
-#include "platform/linux/Factories.h"
+#include "platform/linux/DesktopNotifications.h"
+#include "platform/linux/FeedUpdater.h"
+#include "platform/linux/JsonUserDefaults.h"
 #include "platform/linux/Mpris.h"
 #include "platform/linux/MpvMediaEngine.h"
+#include "platform/linux/QtApplication.h"
+#include "platform/linux/QtGraphics.h"
+#include "platform/linux/QtLocalization.h"
+#include "platform/linux/SniStatusBar.h"
+#include "platform/linux/X11HotKeys.h"
+#include "platform/linux/XdgAutostart.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

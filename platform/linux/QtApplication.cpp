@@ -1,7 +1,7 @@
 // The application object on QApplication: runs the event loop, tells the delegate once that
 // launching has finished, and ends on the quit entry, SIGINT or SIGTERM with status 0.
+#include "platform/linux/QtApplication.h"
 #include "platform/Configuration.h"
-#include "platform/linux/Factories.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -1,7 +1,6 @@
 // Fonts, text measuring, the antenna symbol and drawing into images, on QPainter. Images keep
 // what was drawn as a list of operations and replay it at the device size they are shown at.
 #include "platform/linux/QtGraphics.h"
-#include "platform/linux/Factories.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

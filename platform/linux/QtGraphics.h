@@ -44,4 +44,6 @@ inline constexpr int kTrayIconSides[] = {16, 22, 24, 32, 48, 64};
 // A tray icon with one sharp rendering per size; null for a null or foreign image.
 QIcon trayIconFromImage(const Image* image);
 
+std::shared_ptr<Graphics> makeGraphics();
+
 } // namespace platform::linux_impl

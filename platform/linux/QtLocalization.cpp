@@ -1,6 +1,6 @@
 // The menu's fixed texts from the translation tables compiled into the binary, in the user's
 // language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), English when we have no table for it.
-#include "platform/linux/Factories.h"
+#include "platform/linux/QtLocalization.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -10,7 +10,8 @@ namespace platform::linux_impl {
 
 namespace {
 
-const char* const kContext = "MenuManager";
+// One table for the whole application: keys are unique across it.
+const char* const kContext = "kovra-radio";
 
 class QtLocalization final : public Localization {
 public:

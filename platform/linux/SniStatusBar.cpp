@@ -1,7 +1,7 @@
 // The status item on QSystemTrayIcon: the drawn image as icon, the title as tooltip, and the
 // menu model rendered into one QMenu that lives as long as the item. The icon appears once a
 // tray host is there, also when the host starts after us.
-#include "platform/linux/Factories.h"
+#include "platform/linux/SniStatusBar.h"
 #include "platform/linux/MenuRendering.h"
 #include "platform/linux/QtGraphics.h"
 

@@ -2,8 +2,6 @@
 // connection, delivered to the installed event handler one call per physical press.
 #include "platform/linux/X11HotKeys.h"
 
-#include "platform/linux/Factories.h"
-
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QtGui/qguiapplication_platform.h>

@@ -73,4 +73,6 @@ private:
     QObject queue_; // context of the queued deliveries; they die with the service
 };
 
+std::shared_ptr<HotKeyService> makeHotKeyService();
+
 } // namespace platform::linux_impl

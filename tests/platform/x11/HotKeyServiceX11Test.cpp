@@ -1,6 +1,5 @@
 // The X11 hot key service on a private Xvfb server: real grabs, real key presses from xdotool,
 // and a second X client (tests/fixtures/grabkey.py) holding a shortcut before we ask for it.
-#include "platform/linux/Factories.h"
 #include "platform/linux/X11HotKeys.h"
 
 #include <QCoreApplication>
