@@ -19,8 +19,12 @@ constexpr double seekableEndMargin = 0.5;
 
 enum PropertyId : uint64_t { TimePos = 1, CacheState = 2 };
 
-// Load commands carry their generation in the reply's user data; other commands carry 0.
+// Load commands carry their generation in the reply's user data, seeks this tag, others 0.
 constexpr uint64_t plainCommand = 0;
+constexpr uint64_t seekCommand = uint64_t(1) << 63;
+// A seek the core can carry out begins at once; one that has not begun by then has failed (a
+// target in back-buffer already trimmed fails without any event).
+constexpr auto seekStartLimit = std::chrono::seconds(1);
 
 } // namespace
 
@@ -220,11 +224,13 @@ void MpvSession::seek(const void* owner, double seconds)
     if (!owns(owner) || entry_ != Entry::Playing || !std::isfinite(seconds))
         return;
     const QByteArray target = QByteArray::number(seconds, 'f', 6);
-    if (!command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}))
+    if (!command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}, seekCommand))
         return;
     // Until the core has carried it out, the position is where we asked to go: a second skip
     // right after the first builds on it.
     pendingSeek_ = seconds;
+    seekSentAt_ = std::chrono::steady_clock::now();
+    seekBegun_ = false;
     reconnect_.progressed();
 }
 
@@ -232,7 +238,12 @@ std::optional<double> MpvSession::position(const void* owner) const
 {
     if (!owns(owner))
         return std::nullopt;
-    return pendingSeek_ ? pendingSeek_ : timePos_;
+    return seekPending() ? pendingSeek_ : timePos_;
+}
+
+bool MpvSession::seekPending() const
+{
+    return pendingSeek_ && (seekBegun_ || std::chrono::steady_clock::now() - seekSentAt_ < seekStartLimit);
 }
 
 std::vector<MediaTimeRange> MpvSession::seekableRanges(const MediaItem* item) const
@@ -339,6 +350,8 @@ void MpvSession::handleEvent(const mpv_event& event)
 {
     switch (event.event_id) {
     case MPV_EVENT_COMMAND_REPLY: {
+        if (event.reply_userdata == seekCommand && event.error < 0)
+            pendingSeek_.reset();
         if (event.reply_userdata == plainCommand || event.reply_userdata != loadGeneration_)
             break;
         if (event.error < 0) {
@@ -378,9 +391,12 @@ void MpvSession::handleEvent(const mpv_event& event)
         }
         break;
     }
+    case MPV_EVENT_SEEK:
+        seekBegun_ = true;
+        break;
     case MPV_EVENT_PLAYBACK_RESTART:
         reconnect_.progressed();
-        if (pendingSeek_) {
+        if (seekPending()) {
             const double target = *pendingSeek_;
             pendingSeek_.reset();
             // The seek was exact, so time-pos will read the target; until it is observed, say it.
@@ -402,6 +418,9 @@ void MpvSession::handleEvent(const mpv_event& event)
                 break;
             if (!timePos_ || *timePos_ != value)
                 reconnect_.sounding();
+            // A seek that never began has failed: the position is the core's again.
+            if (!seekPending())
+                pendingSeek_.reset();
             timePos_ = value;
             entry_ = Entry::Playing;
         } else if (event.reply_userdata == CacheState) {

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -78,6 +79,8 @@ private:
     bool command(std::initializer_list<MpvArgument> args, uint64_t userdata = 0,
                  std::initializer_list<MpvArgument> fileOptions = {});
     bool setPause(bool paused);
+    // A seek was sent and has not failed: the position is its target until it is carried out.
+    bool seekPending() const;
     void watchCache(bool on);
     void reportRefusal(const char* what, int error);
     void setFailed(bool failed);
@@ -106,6 +109,8 @@ private:
     bool fileStarted_ = false;
     std::optional<double> timePos_;
     std::optional<double> pendingSeek_;
+    std::chrono::steady_clock::time_point seekSentAt_;
+    bool seekBegun_ = false;
     std::vector<std::pair<double, double>> cachedRanges_;
 
     QTimer retryTimer_;
