@@ -297,11 +297,13 @@ void MpvSession::load()
     pendingSeek_.reset();
     cachedRanges_.clear();
     reconnect_.progressed();
+    loadedUpTo_ = -1;
     const QByteArray url = url_.toUtf8();
+    const QByteArray timeout = QByteArray::number(qlonglong(reconnect_.connectionTimeout().count()));
     // Unpausing as a per-file option takes effect only once the previous stream is gone, so the
     // old channel cannot sound again while the new one opens.
     if (!command({{"name", "loadfile"}, {"url", url.constData()}, {"flags", "replace"}}, loadGeneration_,
-                 {{"pause", "no"}})) {
+                 {{"pause", "no"}, {"network-timeout", timeout.constData()}})) {
         // Refused outright: nothing will play, so the player must not claim to, and the
         // retries back off as for any failed load.
         entry_ = Entry::None;
@@ -367,10 +369,18 @@ void MpvSession::handleEvent(const mpv_event& event)
     }
     case MPV_EVENT_START_FILE: {
         const auto* start = static_cast<const mpv_event_start_file*>(event.data);
-        if (start && start->playlist_entry_id == expectedEntryId_ && entry_ != Entry::None)
+        if (start && start->playlist_entry_id == expectedEntryId_ && entry_ != Entry::None) {
             fileStarted_ = true;
+            reconnect_.progressed();
+        }
         break;
     }
+    case MPV_EVENT_FILE_LOADED:
+    case MPV_EVENT_AUDIO_RECONFIG:
+        // Stages of opening our stream: on a slow link each may take many seconds.
+        if (fileStarted_ && entry_ == Entry::Loading)
+            reconnect_.progressed();
+        break;
     case MPV_EVENT_END_FILE: {
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
         if (!end || end->playlist_entry_id != expectedEntryId_ || entry_ == Entry::None)
@@ -425,8 +435,16 @@ void MpvSession::handleEvent(const mpv_event& event)
             entry_ = Entry::Playing;
         } else if (event.reply_userdata == CacheState) {
             cachedRanges_.clear();
-            if (property->format == MPV_FORMAT_NODE && property->data)
-                cachedRanges_ = mpvSeekableRanges(*static_cast<const mpv_node*>(property->data));
+            if (property->format != MPV_FORMAT_NODE || !property->data)
+                break;
+            const auto& state = *static_cast<const mpv_node*>(property->data);
+            cachedRanges_ = mpvSeekableRanges(state);
+            // Audio arriving ahead of the first sound is progress too.
+            const auto cacheEnd = mpvNumber(mpvMapValue(state, "cache-end"));
+            if (entry_ == Entry::Loading && cacheEnd && *cacheEnd > loadedUpTo_) {
+                loadedUpTo_ = *cacheEnd;
+                reconnect_.progressed();
+            }
         }
         break;
     }

@@ -108,6 +108,8 @@ private:
     // The expected entry has started: property values now describe our stream, not the last one.
     bool fileStarted_ = false;
     std::optional<double> timePos_;
+    // How far the cache of the stream being opened reaches (seconds).
+    double loadedUpTo_ = -1;
     std::optional<double> pendingSeek_;
     std::chrono::steady_clock::time_point seekSentAt_;
     bool seekBegun_ = false;
