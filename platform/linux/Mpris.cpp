@@ -135,12 +135,6 @@ bool MprisObject::canRun(RemoteCommand& (RemoteCommandCenter::*command)()) const
     return commands && ((*commands).*command)().hasTargets();
 }
 
-bool MprisObject::canControl() const
-{
-    const Capabilities c = capabilities();
-    return c.canPlay || c.canPause || c.canGoNext || c.canGoPrevious || c.canSeek;
-}
-
 MprisObject::Capabilities MprisObject::capabilities() const
 {
     Capabilities c;
@@ -217,12 +211,6 @@ void MprisRootAdaptor::Quit()
 {
     // Queued, so the reply leaves before the event loop ends.
     QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
-}
-
-bool MprisPlayerAdaptor::canSeek() const
-{
-    return object_->canRun(&RemoteCommandCenter::skipForwardCommand)
-           || object_->canRun(&RemoteCommandCenter::skipBackwardCommand);
 }
 
 void MprisPlayerAdaptor::Seek(qlonglong offset, const QDBusMessage& message)

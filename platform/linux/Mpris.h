@@ -38,9 +38,13 @@ public:
 
     QVariantMap metadata() const;
     QString playbackStatus() const;
-    // Whether the command has a handler to run.
-    bool canRun(RemoteCommand& (RemoteCommandCenter::*command)()) const;
-    bool canControl() const;
+    // What the player can do now: the commands that have a handler to run.
+    struct Capabilities {
+        bool canPlay = false, canPause = false, canGoNext = false, canGoPrevious = false, canSeek = false,
+             canControl = false;
+        bool operator==(const Capabilities&) const = default;
+    };
+    Capabilities capabilities() const;
 
     // Runs the command; false when it failed or nothing handles it.
     bool run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval = 0);
@@ -57,12 +61,7 @@ public:
     void setPlaybackFailed(bool failed);
 
 private:
-    struct Capabilities {
-        bool canPlay = false, canPause = false, canGoNext = false, canGoPrevious = false, canSeek = false,
-             canControl = false;
-        bool operator==(const Capabilities&) const = default;
-    };
-    Capabilities capabilities() const;
+    bool canRun(RemoteCommand& (RemoteCommandCenter::*command)()) const;
     void announce(QVariantMap changed);
 
     NowPlayingInfo info_;
@@ -132,12 +131,12 @@ public:
     double volume() const { return 1.0; }
     void setVolume(double) {}
     qlonglong position() const { return object_->position(); }
-    bool canGoNext() const { return object_->canRun(&RemoteCommandCenter::nextTrackCommand); }
-    bool canGoPrevious() const { return object_->canRun(&RemoteCommandCenter::previousTrackCommand); }
-    bool canPlay() const { return object_->canRun(&RemoteCommandCenter::playCommand); }
-    bool canPause() const { return object_->canRun(&RemoteCommandCenter::pauseCommand); }
-    bool canSeek() const;
-    bool canControl() const { return object_->canControl(); }
+    bool canGoNext() const { return object_->capabilities().canGoNext; }
+    bool canGoPrevious() const { return object_->capabilities().canGoPrevious; }
+    bool canPlay() const { return object_->capabilities().canPlay; }
+    bool canPause() const { return object_->capabilities().canPause; }
+    bool canSeek() const { return object_->capabilities().canSeek; }
+    bool canControl() const { return object_->capabilities().canControl; }
 
 public Q_SLOTS:
     // The message comes last so a failed command can be answered with a D-Bus error.
@@ -152,7 +151,7 @@ public Q_SLOTS:
     void OpenUri(const QString&) {}
 
 Q_SIGNALS:
-    void Seeked(qlonglong Position);
+    void Seeked(qlonglong Position); // NOLINT(readability-identifier-naming): the D-Bus argument name
 
 private:
     void run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval, const QDBusMessage& message);

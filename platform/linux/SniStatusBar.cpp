@@ -4,121 +4,23 @@
 #include "platform/linux/SniStatusBar.h"
 #include "platform/linux/MenuRendering.h"
 #include "platform/linux/QtGraphics.h"
+#include "platform/linux/TrayHost.h"
 
 #include <QCursor>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDBusServiceWatcher>
-#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPointer>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include <xcb/xcb.h>
-
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace platform::linux_impl {
-
-namespace {
-
-const char* const kWatcherService = "org.kde.StatusNotifierWatcher";
-const char* const kWatcherPath = "/StatusNotifierWatcher";
-constexpr int kHostPollMs = 2000;
-
-// True when an XEmbed system tray owns its selection on the X display.
-bool xembedTrayExists()
-{
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection)
-        return false;
-    static const char name[] = "_NET_SYSTEM_TRAY_S0";
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr), &std::free);
-    if (!atom || atom->atom == XCB_ATOM_NONE)
-        return false;
-    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr),
-        &std::free);
-    return owner && owner->owner != XCB_WINDOW_NONE;
-}
-
-} // namespace
-
-// Tells once that a tray host is there. Qt decides a single time, when the first tray icon is
-// made, whether a StatusNotifier host exists (it asks the watcher's IsStatusNotifierHostRegistered)
-// and falls back to XEmbed for good otherwise; so the icon is made only after a host has
-// registered with the watcher, or when an XEmbed tray is already there.
-class TrayHostWatcher : public QObject {
-    Q_OBJECT
-public:
-    explicit TrayHostWatcher(std::function<void()> onAvailable) : onAvailable_(std::move(onAvailable))
-    {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (!bus.isConnected()) {
-            // Without a bus only XEmbed is possible, and Qt follows that tray by itself.
-            QTimer::singleShot(0, this, [this] { announce(); });
-            return;
-        }
-        serviceWatcher_ = new QDBusServiceWatcher(QString::fromLatin1(kWatcherService), bus,
-                                                  QDBusServiceWatcher::WatchForRegistration, this);
-        connect(serviceWatcher_, &QDBusServiceWatcher::serviceRegistered, this, &TrayHostWatcher::check);
-        bus.connect(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
-                    QString::fromLatin1(kWatcherService), QStringLiteral("StatusNotifierHostRegistered"), this,
-                    SLOT(check()));
-        // Not every watcher signals its hosts, and XEmbed trays come without any bus signal.
-        poll_.setInterval(kHostPollMs);
-        connect(&poll_, &QTimer::timeout, this, &TrayHostWatcher::check);
-        poll_.start();
-        check();
-    }
-
-public Q_SLOTS:
-    void check()
-    {
-        if (announced_)
-            return;
-        if (xembedTrayExists()) {
-            announce();
-            return;
-        }
-        QDBusMessage get =
-            QDBusMessage::createMethodCall(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
-                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << QString::fromLatin1(kWatcherService) << QStringLiteral("IsStatusNotifierHostRegistered");
-        // Asynchronous, with a short timeout: a hung watcher must not freeze the menu.
-        auto* call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get, 1000), this);
-        connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
-            finished->deleteLater();
-            QDBusPendingReply<QDBusVariant> reply = *finished;
-            if (!reply.isError() && reply.value().variant().toBool())
-                announce();
-        });
-    }
-
-private:
-    void announce()
-    {
-        if (announced_)
-            return;
-        announced_ = true;
-        poll_.stop();
-        onAvailable_();
-    }
-
-    std::function<void()> onAvailable_;
-    QDBusServiceWatcher* serviceWatcher_ = nullptr;
-    QTimer poll_;
-    bool announced_ = false;
-};
 
 namespace {
 
@@ -126,7 +28,11 @@ class QtStatusItem final : public StatusItem, public StatusButton {
 public:
     QtStatusItem() : menu_(std::make_unique<QMenu>())
     {
-        hostWatcher_ = std::make_unique<TrayHostWatcher>([this] { createTrayIcon(); });
+        HostClickPosition::install();
+        hostWatcher_ = std::make_unique<TrayHostWatcher>([this] {
+            hostAvailable_ = true;
+            createTrayIcon();
+        });
     }
     ~QtStatusItem() override
     {
@@ -170,6 +76,8 @@ public:
             icon_.addPixmap(QPixmap::fromImage(rendering));
         if (tray_)
             tray_->setIcon(icon_);
+        else
+            createTrayIcon();
     }
 
     void setTitle(const std::string& title) override
@@ -197,9 +105,11 @@ private:
         return renderings;
     }
 
+    // Made once a host is there and the first image has been drawn: an item shown without an
+    // icon is an empty slot in the panel (and Qt warns of it).
     void createTrayIcon()
     {
-        if (tray_)
+        if (tray_ || !hostAvailable_ || icon_.isNull())
             return;
         tray_ = std::make_unique<QSystemTrayIcon>();
         tray_->setIcon(icon_);
@@ -211,9 +121,36 @@ private:
                          [this](QSystemTrayIcon::ActivationReason reason) {
                              // A click on the icon opens the menu, as a menu bar item does.
                              if (reason == QSystemTrayIcon::Trigger && !menu_->isVisible())
-                                 menu_->popup(QCursor::pos());
+                                 popUpMenu();
                          });
         tray_->show();
+    }
+
+    // Opens the menu at the icon, where we know where that is: an XEmbed icon knows its own
+    // place, and a StatusNotifier host tells where it was clicked. A Wayland client knows no
+    // global positions, and a menu without a parent window becomes a window of its own there;
+    // the host shows the menu we export itself. Without a place, the X pointer is on the icon
+    // just clicked on an X11 desktop, but under XWayland it stays where it last left an X window.
+    void popUpMenu()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            return;
+        QRect icon = tray_->geometry();
+        if (!icon.isValid()) {
+            if (const auto clicked = HostClickPosition::recent())
+                icon = QRect(*clicked, QSize(1, 1));
+        }
+        if (icon.isValid()) {
+            // Beside the panel, which lies outside the screen's work area where the desktop says.
+            const QScreen* screen = QGuiApplication::screenAt(icon.center());
+            const QRect area = screen ? screen->availableGeometry() : icon;
+            if (screen && icon.center().y() > screen->geometry().center().y())
+                menu_->popup(QPoint(icon.left(), std::min(icon.top(), area.bottom() + 1) - menu_->sizeHint().height()));
+            else
+                menu_->popup(QPoint(icon.left(), std::max(icon.bottom() + 1, area.top())));
+        } else if (!qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
+            menu_->popup(QCursor::pos());
+        }
     }
 
     // A new model of the same shape as the shown one (the usual case: a channel starts or
@@ -333,7 +270,8 @@ private:
         action.setShortcut(shortcutFor(item));
     }
 
-    void trigger(std::shared_ptr<MenuItem> item)
+    // By value: the item must outlive its action, whatever the action does to the menu.
+    void trigger(std::shared_ptr<MenuItem> item) // NOLINT(performance-unnecessary-value-param)
     {
         const bool nested = triggering_;
         triggering_ = true;
@@ -371,6 +309,7 @@ private:
     QIcon icon_;
     QString toolTip_ = toolTipForTitle("");
     Font font_;
+    bool hostAvailable_ = false;
     bool triggering_ = false;
     bool refillQueued_ = false;
 };
@@ -385,5 +324,3 @@ public:
 std::shared_ptr<StatusBar> makeStatusBar() { return std::make_shared<QtStatusBar>(); }
 
 } // namespace platform::linux_impl
-
-#include "SniStatusBar.moc"
