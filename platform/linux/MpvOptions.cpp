@@ -47,7 +47,9 @@ std::vector<std::pair<QByteArray, QByteArray>> mpvOptions()
         // segments one by one instead of the live stream.
         {"demuxer", "lavf"},
         {"demuxer-termination-timeout", "0"},
-        // A hung server would otherwise keep us silent for a minute; the watchdog covers the rest.
+        // A connection that makes no progress for this long is given up (a minute by default); each
+        // load sets its own (ReconnectPolicy::connectionTimeout). A stream that stops mid-play is
+        // caught by the stall watch.
         {"network-timeout", "3"},
 
         // Seeking back in a live stream works only within what was kept: keep minutes of audio.

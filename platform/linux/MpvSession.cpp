@@ -19,8 +19,12 @@ constexpr double seekableEndMargin = 0.5;
 
 enum PropertyId : uint64_t { TimePos = 1, CacheState = 2 };
 
-// Load commands carry their generation in the reply's user data; other commands carry 0.
+// Load commands carry their generation in the reply's user data, seeks this tag, others 0.
 constexpr uint64_t plainCommand = 0;
+constexpr uint64_t seekCommand = uint64_t(1) << 63;
+// A seek the core can carry out begins at once; one that has not begun by then has failed (a
+// target in back-buffer already trimmed fails without any event).
+constexpr auto seekStartLimit = std::chrono::seconds(1);
 
 } // namespace
 
@@ -220,11 +224,13 @@ void MpvSession::seek(const void* owner, double seconds)
     if (!owns(owner) || entry_ != Entry::Playing || !std::isfinite(seconds))
         return;
     const QByteArray target = QByteArray::number(seconds, 'f', 6);
-    if (!command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}))
+    if (!command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}, seekCommand))
         return;
     // Until the core has carried it out, the position is where we asked to go: a second skip
     // right after the first builds on it.
     pendingSeek_ = seconds;
+    seekSentAt_ = std::chrono::steady_clock::now();
+    seekBegun_ = false;
     reconnect_.progressed();
 }
 
@@ -232,7 +238,12 @@ std::optional<double> MpvSession::position(const void* owner) const
 {
     if (!owns(owner))
         return std::nullopt;
-    return pendingSeek_ ? pendingSeek_ : timePos_;
+    return seekPending() ? pendingSeek_ : timePos_;
+}
+
+bool MpvSession::seekPending() const
+{
+    return pendingSeek_ && (seekBegun_ || std::chrono::steady_clock::now() - seekSentAt_ < seekStartLimit);
 }
 
 std::vector<MediaTimeRange> MpvSession::seekableRanges(const MediaItem* item) const
@@ -286,11 +297,13 @@ void MpvSession::load()
     pendingSeek_.reset();
     cachedRanges_.clear();
     reconnect_.progressed();
+    loadedUpTo_ = -1;
     const QByteArray url = url_.toUtf8();
+    const QByteArray timeout = QByteArray::number(qlonglong(reconnect_.connectionTimeout().count()));
     // Unpausing as a per-file option takes effect only once the previous stream is gone, so the
     // old channel cannot sound again while the new one opens.
     if (!command({{"name", "loadfile"}, {"url", url.constData()}, {"flags", "replace"}}, loadGeneration_,
-                 {{"pause", "no"}})) {
+                 {{"pause", "no"}, {"network-timeout", timeout.constData()}})) {
         // Refused outright: nothing will play, so the player must not claim to, and the
         // retries back off as for any failed load.
         entry_ = Entry::None;
@@ -339,6 +352,8 @@ void MpvSession::handleEvent(const mpv_event& event)
 {
     switch (event.event_id) {
     case MPV_EVENT_COMMAND_REPLY: {
+        if (event.reply_userdata == seekCommand && event.error < 0)
+            pendingSeek_.reset();
         if (event.reply_userdata == plainCommand || event.reply_userdata != loadGeneration_)
             break;
         if (event.error < 0) {
@@ -354,10 +369,18 @@ void MpvSession::handleEvent(const mpv_event& event)
     }
     case MPV_EVENT_START_FILE: {
         const auto* start = static_cast<const mpv_event_start_file*>(event.data);
-        if (start && start->playlist_entry_id == expectedEntryId_ && entry_ != Entry::None)
+        if (start && start->playlist_entry_id == expectedEntryId_ && entry_ != Entry::None) {
             fileStarted_ = true;
+            reconnect_.progressed();
+        }
         break;
     }
+    case MPV_EVENT_FILE_LOADED:
+    case MPV_EVENT_AUDIO_RECONFIG:
+        // Stages of opening our stream: on a slow link each may take many seconds.
+        if (fileStarted_ && entry_ == Entry::Loading)
+            reconnect_.progressed();
+        break;
     case MPV_EVENT_END_FILE: {
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
         if (!end || end->playlist_entry_id != expectedEntryId_ || entry_ == Entry::None)
@@ -378,9 +401,12 @@ void MpvSession::handleEvent(const mpv_event& event)
         }
         break;
     }
+    case MPV_EVENT_SEEK:
+        seekBegun_ = true;
+        break;
     case MPV_EVENT_PLAYBACK_RESTART:
         reconnect_.progressed();
-        if (pendingSeek_) {
+        if (seekPending()) {
             const double target = *pendingSeek_;
             pendingSeek_.reset();
             // The seek was exact, so time-pos will read the target; until it is observed, say it.
@@ -402,12 +428,23 @@ void MpvSession::handleEvent(const mpv_event& event)
                 break;
             if (!timePos_ || *timePos_ != value)
                 reconnect_.sounding();
+            // A seek that never began has failed: the position is the core's again.
+            if (!seekPending())
+                pendingSeek_.reset();
             timePos_ = value;
             entry_ = Entry::Playing;
         } else if (event.reply_userdata == CacheState) {
             cachedRanges_.clear();
-            if (property->format == MPV_FORMAT_NODE && property->data)
-                cachedRanges_ = mpvSeekableRanges(*static_cast<const mpv_node*>(property->data));
+            if (property->format != MPV_FORMAT_NODE || !property->data)
+                break;
+            const auto& state = *static_cast<const mpv_node*>(property->data);
+            cachedRanges_ = mpvSeekableRanges(state);
+            // Audio arriving ahead of the first sound is progress too.
+            const auto cacheEnd = mpvNumber(mpvMapValue(state, "cache-end"));
+            if (entry_ == Entry::Loading && cacheEnd && *cacheEnd > loadedUpTo_) {
+                loadedUpTo_ = *cacheEnd;
+                reconnect_.progressed();
+            }
         }
         break;
     }

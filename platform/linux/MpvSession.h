@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -78,6 +79,8 @@ private:
     bool command(std::initializer_list<MpvArgument> args, uint64_t userdata = 0,
                  std::initializer_list<MpvArgument> fileOptions = {});
     bool setPause(bool paused);
+    // A seek was sent and has not failed: the position is its target until it is carried out.
+    bool seekPending() const;
     void watchCache(bool on);
     void reportRefusal(const char* what, int error);
     void setFailed(bool failed);
@@ -105,7 +108,11 @@ private:
     // The expected entry has started: property values now describe our stream, not the last one.
     bool fileStarted_ = false;
     std::optional<double> timePos_;
+    // How far the cache of the stream being opened reaches (seconds).
+    double loadedUpTo_ = -1;
     std::optional<double> pendingSeek_;
+    std::chrono::steady_clock::time_point seekSentAt_;
+    bool seekBegun_ = false;
     std::vector<std::pair<double, double>> cachedRanges_;
 
     QTimer retryTimer_;

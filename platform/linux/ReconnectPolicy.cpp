@@ -8,6 +8,7 @@ namespace platform::linux_impl {
 void ReconnectPolicy::reset()
 {
     backoff_ = firstDelay;
+    connectionTimeout_ = firstConnectionTimeout;
     outageSince_.reset();
     soundingSince_.reset();
     progressed();
@@ -16,6 +17,8 @@ void ReconnectPolicy::reset()
 ReconnectPolicy::Milliseconds ReconnectPolicy::nextDelay()
 {
     const auto now = now_();
+    if (!soundingSince_)
+        connectionTimeout_ = std::min(connectionTimeout_ * 2, longestConnectionTimeout);
     soundingSince_.reset();
     if (!outageSince_)
         outageSince_ = now;
@@ -24,6 +27,8 @@ ReconnectPolicy::Milliseconds ReconnectPolicy::nextDelay()
     backoff_ = std::min(backoff_ * 2, longestDelay);
     return delay;
 }
+
+std::chrono::seconds ReconnectPolicy::connectionTimeout() const { return connectionTimeout_; }
 
 void ReconnectPolicy::progressed() { lastProgress_ = now_(); }
 
@@ -36,6 +41,11 @@ void ReconnectPolicy::sounding()
         reset();
 }
 
-bool ReconnectPolicy::stalled() const { return now_() - lastProgress_ >= stallLimit; }
+bool ReconnectPolicy::stalled() const
+{
+    const auto limit =
+        soundingSince_ ? std::chrono::duration<double>(stallLimit) : std::chrono::duration<double>(openingStallLimit);
+    return now_() - lastProgress_ >= limit;
+}
 
 } // namespace platform::linux_impl

@@ -24,6 +24,16 @@ public:
     static constexpr std::chrono::seconds recoveredAfter{10};
     // Nothing moved for this long while meant to play: the server hangs.
     static constexpr std::chrono::seconds stallLimit{8};
+    // Before the first sound of an attempt: opening a stream over a slow link passes stages many
+    // seconds apart, and each connection gives up by itself when it makes no progress; this only
+    // catches a core that wedges.
+    static constexpr std::chrono::seconds openingStallLimit{30};
+
+    // How long one connection may wait for its next bytes before it is given up: short, so a hung
+    // server is left soon, and longer after each attempt that failed before it sounded, so a link
+    // with seconds of round trip (a TLS handshake waits two of them) still opens.
+    static constexpr std::chrono::seconds firstConnectionTimeout{3};
+    static constexpr std::chrono::seconds longestConnectionTimeout{12};
 
     explicit ReconnectPolicy(std::function<Clock::time_point()> now = &Clock::now) : now_(std::move(now)) {}
 
@@ -35,12 +45,15 @@ public:
     void progressed();
     // The stream is sounding; also progress.
     void sounding();
-    // Meant to play, yet nothing has moved for too long.
+    // For the next attempt's connections.
+    std::chrono::seconds connectionTimeout() const;
+    // Meant to play, yet nothing has moved for too long (longer before the first sound).
     bool stalled() const;
 
 private:
     std::function<Clock::time_point()> now_;
     Milliseconds backoff_ = firstDelay;
+    std::chrono::seconds connectionTimeout_ = firstConnectionTimeout;
     // When the current run of failures began; none while the stream is fine.
     std::optional<Clock::time_point> outageSince_;
     std::optional<Clock::time_point> soundingSince_;

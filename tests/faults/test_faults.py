@@ -10,6 +10,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
+# The benchmark's relay puts a real round trip between the app and the broadcaster.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 from kovratest import CHANNEL_IDS, CHANNEL_NAMES, checked_channels  # noqa: E402
@@ -222,6 +224,23 @@ class Faults(kovratest.SharedSessionTest):
         self.assert_menu_matches_player(item, "tarvesi")
         self.assert_alive(app)
         self.assert_never_two_channels()
+
+    # -- a slow link -------------------------------------------------------------------------------------
+
+    def test_a_link_with_seconds_of_round_trip_is_slow_to_open_but_plays(self):
+        # Opening the stream over it takes longer than any fixed start-up deadline; every stage
+        # makes progress, so the channel must be let to start.
+        from rttproxy import RttProxy
+        s = self.session
+        relay = RttProxy(s.broadcaster.port, 2500)
+        self.addCleanup(relay.close)
+        app, item = self.start_app_with_menu(env={"KOVRA_STREAM_HOST": relay.host})
+        asked = s.audio.now()
+        self.click_channel(item, "tarvesi")
+        began = s.audio.wait_for_channel("tarvesi", timeout=120 * SLOW)
+        measured("2.5 s round trips: first sound after the click", began - asked)
+        self.assert_menu_matches_player(item, "tarvesi")
+        self.assert_alive(app)
 
     # -- quitting ----------------------------------------------------------------------------------------
 

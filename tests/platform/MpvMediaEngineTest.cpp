@@ -5,6 +5,7 @@
 #include "platform/linux/MpvMediaEngine.h"
 
 #include <algorithm>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,19 @@ using kovra_test::runUntil;
 
 namespace {
 
-// What the stand-in core was asked, and whether it takes loads.
+// What the stand-in core was asked, whether it takes loads, and the events it has to tell.
 struct FakeCore {
     static inline bool acceptLoads = false;
     static inline std::vector<std::string> commands;
+    static inline std::deque<mpv_event> events;
+    static inline void (*wakeup)(void*) = nullptr;
+    static inline void* wakeupContext = nullptr;
+
+    static void tell(std::initializer_list<mpv_event> news)
+    {
+        events.insert(events.end(), news);
+        wakeup(wakeupContext);
+    }
 };
 
 const char* commandName(const mpv_node* node)
@@ -39,7 +49,10 @@ std::shared_ptr<const MpvLibrary> openFakeLibrary(QString*)
     lib->request_log_messages = [](mpv_handle*, const char*) { return 0; };
     lib->observe_property = [](mpv_handle*, uint64_t, const char*, mpv_format) { return 0; };
     lib->unobserve_property = [](mpv_handle*, uint64_t) { return 0; };
-    lib->set_wakeup_callback = [](mpv_handle*, void (*)(void*), void*) {};
+    lib->set_wakeup_callback = [](mpv_handle*, void (*callback)(void*), void* context) {
+        FakeCore::wakeup = callback;
+        FakeCore::wakeupContext = context;
+    };
     lib->command_node_async = [](mpv_handle*, uint64_t, mpv_node* command) {
         FakeCore::commands.emplace_back(commandName(command));
         const bool refused = FakeCore::commands.back() == "loadfile" && !FakeCore::acceptLoads;
@@ -48,7 +61,14 @@ std::shared_ptr<const MpvLibrary> openFakeLibrary(QString*)
     lib->set_property_async = [](mpv_handle*, uint64_t, const char*, mpv_format, void*) { return 0; };
     lib->get_property = [](mpv_handle*, const char*, mpv_format, void*) { return int(MPV_ERROR_PROPERTY_UNAVAILABLE); };
     lib->free_node_contents = [](mpv_node*) {};
-    lib->wait_event = [](mpv_handle*, double) { return &none; };
+    lib->wait_event = [](mpv_handle*, double) {
+        static mpv_event current;
+        if (FakeCore::events.empty())
+            return &none;
+        current = FakeCore::events.front();
+        FakeCore::events.pop_front();
+        return &current;
+    };
     return lib;
 }
 
@@ -77,4 +97,44 @@ TEST(MpvMediaEngine, ARefusedLoadIsNotPlayingAndIsRetriedUntilTheCoreTakesIt)
     ASSERT_TRUE(runUntil([] { return loads() >= 4; }));
     EXPECT_EQ(player->rate(), 1.0f);
     EXPECT_EQ(failures, (std::vector<bool>{true, false}));
+}
+
+TEST(MpvMediaEngine, ASeekThatNeverBeginsLeavesThePositionToTheCore)
+{
+    kovra_test::qtApp();
+    FakeCore::acceptLoads = true;
+    MpvMediaEngine engine(&openFakeLibrary);
+    auto player = engine.playerWithItem(engine.itemWithURL(*URL::fromString("https://127.0.0.1/radio_nimo/a.m3u8")));
+    player->play();
+
+    // The load is answered, its entry starts, and the stream plays at 100 s.
+    static mpv_node_list ids{1, nullptr, nullptr};
+    static mpv_node id{};
+    static char idKey[] = "playlist_entry_id";
+    static char* keys[] = {idKey};
+    id.format = MPV_FORMAT_INT64;
+    id.u.int64 = 7;
+    ids.values = &id;
+    ids.keys = keys;
+    static mpv_event_command reply{};
+    reply.result.format = MPV_FORMAT_NODE_MAP;
+    reply.result.u.list = &ids;
+    static mpv_event_start_file started{7};
+    static double at = 100;
+    static mpv_event_property timePos{"time-pos", MPV_FORMAT_DOUBLE, &at};
+    mpv_event answered{MPV_EVENT_COMMAND_REPLY, 0, 1, &reply};
+    mpv_event start{MPV_EVENT_START_FILE, 0, 0, &started};
+    mpv_event moved{MPV_EVENT_PROPERTY_CHANGE, 0, 1, &timePos};
+    FakeCore::tell({answered, start, moved});
+    ASSERT_TRUE(runUntil([&] { return player->currentTime().seconds() == 100; }));
+
+    player->seekToTime(MediaTime::makeWithSeconds(90, 600), MediaTime::zero(), MediaTime::zero());
+    EXPECT_EQ(player->currentTime().seconds(), 90) << "a second skip builds on the first";
+    // The core never begins it, as when the target was trimmed from the back-buffer.
+    EXPECT_TRUE(runUntil([&] { return player->currentTime().seconds() == 100; }));
+    at = 101;
+    FakeCore::tell({moved, mpv_event{MPV_EVENT_PLAYBACK_RESTART, 0, 0, nullptr}});
+    ASSERT_TRUE(runUntil([&] { return player->currentTime().seconds() == 101; }));
+    EXPECT_TRUE(runUntil([] { return FakeCore::events.empty(); }));
+    EXPECT_EQ(player->currentTime().seconds(), 101) << "a later restart does not bring the old target back";
 }

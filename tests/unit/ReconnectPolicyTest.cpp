@@ -50,16 +50,29 @@ TEST_F(ReconnectPolicyTest, TenSecondsOfSoundEndTheOutageButShortBurstsDoNot)
     EXPECT_EQ(policy.nextDelay(), 500ms);
 }
 
-TEST_F(ReconnectPolicyTest, AFreshRequestStartsTheScheduleOver)
+TEST_F(ReconnectPolicyTest, AttemptsThatNeverSoundGetMorePatientConnectionsUntilAFreshRequest)
 {
-    failures(3);
+    EXPECT_EQ(policy.connectionTimeout(), 3s);
+    failures(1);
+    EXPECT_EQ(policy.connectionTimeout(), 6s);
+    failures(2);
+    EXPECT_EQ(policy.connectionTimeout(), 12s);
+    policy.sounding();
+    failures(1);
+    EXPECT_EQ(policy.connectionTimeout(), 12s) << "a stream that played and then stopped says nothing of the link";
     policy.reset();
+    EXPECT_EQ(policy.connectionTimeout(), 3s);
     EXPECT_EQ(policy.nextDelay(), 500ms);
 }
 
-TEST_F(ReconnectPolicyTest, AStreamStallsOnlyAfterEightSecondsWithoutProgress)
+TEST_F(ReconnectPolicyTest, OpeningMayPauseLongBetweenStagesButASoundingStreamStallsAfterEightSeconds)
 {
     policy.progressed();
+    now += 29s;
+    EXPECT_FALSE(policy.stalled()) << "opening over a slow link";
+    now += 1s;
+    EXPECT_TRUE(policy.stalled());
+    policy.sounding();
     now += 7s;
     EXPECT_FALSE(policy.stalled());
     policy.sounding();
