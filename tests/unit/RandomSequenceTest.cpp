@@ -3,6 +3,7 @@
 // against a small reference model. KOVRA_RANDOM_SEED replays a run; KOVRA_RANDOM_STEPS shortens it.
 #include "World.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
