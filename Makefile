@@ -5,7 +5,7 @@ BUILD_TYPE ?= RelWithDebInfo
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test unit integration faults sanitize sanitize-ci test-trixie bench install package lint clean
+.PHONY: all deps configure build run test unit integration faults sanitize sanitize-ci test-trixie bench install package format format-check lint clean
 
 all: build
 
@@ -88,6 +88,13 @@ package: build
 	@cd $(BUILD) && cpack -G DEB >/dev/null
 	@lintian --fail-on error,warning --display-info $(BUILD)/kovra-radio_*.deb
 	@ls $(BUILD)/kovra-radio_*.deb
+
+# Every C++ file in the tree follows .clang-format; format-check fails on any difference.
+format: deps
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check: deps
+	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 lint: configure
 	@git ls-files 'src/*.cpp' 'platform/*.cpp' | xargs clang-tidy -p $(BUILD) --quiet

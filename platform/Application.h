@@ -2,8 +2,8 @@
 // when launching has finished. It is also the default target of menu actions ("terminate:").
 #pragma once
 
-#include "MenuTarget.h"
-#include "Service.h"
+#include "platform/MenuTarget.h"
+#include "platform/Service.h"
 
 namespace platform {
 

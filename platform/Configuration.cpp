@@ -1,17 +1,9 @@
 // Compiled-in packaging defaults with their environment overrides.
-#include "Configuration.h"
+#include "platform/Configuration.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
-
-#ifndef KOVRA_STREAM_HOST_DEFAULT
-#define KOVRA_STREAM_HOST_DEFAULT "stream.kovra.example"
-#endif
-#ifndef KOVRA_UPDATE_FEED_DEFAULT
-#define KOVRA_UPDATE_FEED_DEFAULT "https://updates.kovra.example/kovra-radio/appcast.xml"
-#endif
-#ifndef KOVRA_VERSION
-#define KOVRA_VERSION "0.0.0"
-#endif
 
 namespace platform {
 
@@ -21,9 +13,25 @@ std::string fromEnvironment(const char* name, const char* fallback)
     const char* value = std::getenv(name);
     return (value && *value) ? std::string(value) : std::string(fallback);
 }
+
+// An override comes from the environment; anything beyond a name or address with an optional port
+// (a path, a query, credentials, spaces) would silently redirect the stream, so it is ignored.
+bool isPlainHost(const std::string& host)
+{
+    const auto first = static_cast<unsigned char>(host.empty() ? '\0' : host.front());
+    return (std::isalnum(first) || first == '[') && std::all_of(host.begin(), host.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' || c == '['
+                      || c == ']';
+           });
+}
+
 } // namespace
 
-std::string streamHost() { return fromEnvironment("KOVRA_STREAM_HOST", KOVRA_STREAM_HOST_DEFAULT); }
+std::string streamHost()
+{
+    const std::string host = fromEnvironment("KOVRA_STREAM_HOST", KOVRA_STREAM_HOST_DEFAULT);
+    return isPlainHost(host) ? host : std::string(KOVRA_STREAM_HOST_DEFAULT);
+}
 std::string updateFeedURL() { return fromEnvironment("KOVRA_UPDATE_FEED", KOVRA_UPDATE_FEED_DEFAULT); }
 std::string applicationVersion() { return KOVRA_VERSION; }
 

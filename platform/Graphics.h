@@ -2,7 +2,7 @@
 // logical pixels with the origin at the lower left corner of the image.
 #pragma once
 
-#include "Service.h"
+#include "platform/Service.h"
 
 #include <memory>
 #include <string>

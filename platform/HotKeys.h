@@ -3,7 +3,7 @@
 // and the hot key id read back from the event.
 #pragma once
 
-#include "Service.h"
+#include "platform/Service.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,8 +19,8 @@ constexpr OSStatus eventParameterNotFoundErr = -9870;
 
 constexpr OSType fourCharCode(const char (&s)[5])
 {
-    return (OSType(uint8_t(s[0])) << 24) | (OSType(uint8_t(s[1])) << 16) | (OSType(uint8_t(s[2])) << 8) |
-           OSType(uint8_t(s[3]));
+    return (OSType(uint8_t(s[0])) << 24) | (OSType(uint8_t(s[1])) << 16) | (OSType(uint8_t(s[2])) << 8)
+           | OSType(uint8_t(s[3]));
 }
 
 constexpr OSType kEventClassKeyboard = fourCharCode("keyb");
@@ -65,8 +65,8 @@ public:
                                          const EventTypeSpec* types, void* userData, EventHandlerRef* outRef) = 0;
     // On success fills *outRef; on failure leaves it as it was. The registration lasts for the
     // life of the process.
-    virtual OSStatus registerEventHotKey(uint32_t keyCode, uint32_t modifiers, EventHotKeyID id,
-                                         EventTargetRef target, uint32_t options, EventHotKeyRef* outRef) = 0;
+    virtual OSStatus registerEventHotKey(uint32_t keyCode, uint32_t modifiers, EventHotKeyID id, EventTargetRef target,
+                                         uint32_t options, EventHotKeyRef* outRef) = 0;
     virtual OSStatus getEventParameter(EventRef event, OSType name, OSType desiredType, OSType* actualType,
                                        size_t bufferSize, size_t* actualSize, void* outData) = 0;
 };

@@ -1,7 +1,7 @@
 // Localised user-visible texts, looked up by key; the key itself where no translation exists.
 #pragma once
 
-#include "Service.h"
+#include "platform/Service.h"
 
 #include <string>
 

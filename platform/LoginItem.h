@@ -1,7 +1,7 @@
 // Registration of the application to start at login.
 #pragma once
 
-#include "Service.h"
+#include "platform/Service.h"
 
 namespace platform {
 

@@ -2,8 +2,8 @@
 // exact seeks, with rational times in the manner of the platform's time arithmetic.
 #pragma once
 
-#include "Service.h"
-#include "URL.h"
+#include "platform/Service.h"
+#include "platform/URL.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
 // Action dispatch of menu items: to the item's target, or to the application when it has none.
-#include "Menu.h"
+#include "platform/Menu.h"
 
-#include "Application.h"
+#include "platform/Application.h"
 
 namespace platform {
 

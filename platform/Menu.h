@@ -1,7 +1,7 @@
 // The menu model: plain data the menu controller builds and the status item renders.
 #pragma once
 
-#include "MenuTarget.h"
+#include "platform/MenuTarget.h"
 
 #include <cstdint>
 #include <memory>
@@ -46,7 +46,14 @@ public:
     long tag() const { return tag_; }
     void setTag(long tag) { tag_ = tag; }
     int state() const { return state_; }
-    void setState(int state) { state_ = state; }
+    void setState(int state)
+    {
+        state_ = state;
+        hasState_ = true;
+    }
+    // Whether the item's state was ever set: such an item switches on and off, and keeps room for
+    // its check mark while off.
+    bool hasState() const { return hasState_; }
     const std::string& keyEquivalent() const { return keyEquivalent_; }
     void setKeyEquivalent(std::string key) { keyEquivalent_ = std::move(key); }
     uint32_t keyEquivalentModifierMask() const { return modifierMask_; }
@@ -66,6 +73,7 @@ private:
     std::shared_ptr<Menu> submenu_;
     bool separator_ = false;
     bool hasTarget_ = false;
+    bool hasState_ = false;
 };
 
 class Menu {

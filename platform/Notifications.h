@@ -1,7 +1,7 @@
 // The desktop's user notifications: only the authorisation request is used.
 #pragma once
 
-#include "Service.h"
+#include "platform/Service.h"
 
 #include <functional>
 #include <optional>
@@ -16,8 +16,9 @@ public:
     static NotificationCenter& currentNotificationCenter() { return shared(); }
     virtual ~NotificationCenter() = default;
     // Never blocks; the completion may run later.
-    virtual void requestAuthorization(unsigned options,
-                                      std::function<void(bool granted, std::optional<std::string> error)> completion) = 0;
+    virtual void
+    requestAuthorization(unsigned options,
+                         std::function<void(bool granted, std::optional<std::string> error)> completion) = 0;
 };
 
 } // namespace platform

@@ -1,7 +1,7 @@
 // What the desktop shows as now playing, and the media commands it sends back.
 #pragma once
 
-#include "Service.h"
+#include "platform/Service.h"
 
 #include <functional>
 #include <optional>
@@ -49,8 +49,8 @@ public:
     // Calls every handler; none, or one that failed, makes the command fail.
     RemoteCommandHandlerStatus invoke(const RemoteCommandEvent& event = {}) const
     {
-        auto status = handlers_.empty() ? RemoteCommandHandlerStatus::CommandFailed
-                                        : RemoteCommandHandlerStatus::Success;
+        auto status =
+            handlers_.empty() ? RemoteCommandHandlerStatus::CommandFailed : RemoteCommandHandlerStatus::Success;
         for (const auto& handler : handlers_) {
             if (handler(event) != RemoteCommandHandlerStatus::Success)
                 status = RemoteCommandHandlerStatus::CommandFailed;

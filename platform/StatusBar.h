@@ -1,9 +1,9 @@
 // The status item in the desktop's tray, its button (image, title, font) and its menu.
 #pragma once
 
-#include "Graphics.h"
-#include "Menu.h"
-#include "Service.h"
+#include "platform/Graphics.h"
+#include "platform/Menu.h"
+#include "platform/Service.h"
 
 #include <memory>
 #include <string>

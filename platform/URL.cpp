@@ -1,5 +1,5 @@
 // Minimal absolute-address parsing: enough to refuse text that is not one.
-#include "URL.h"
+#include "platform/URL.h"
 
 #include <algorithm>
 #include <cctype>

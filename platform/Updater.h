@@ -1,8 +1,8 @@
 // The update checker: started with the menu controller, target of the update entry.
 #pragma once
 
-#include "MenuTarget.h"
-#include "Service.h"
+#include "platform/MenuTarget.h"
+#include "platform/Service.h"
 
 #include <memory>
 

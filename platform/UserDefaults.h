@@ -1,7 +1,7 @@
 // The per-user persistent store of typed values.
 #pragma once
 
-#include "Service.h"
+#include "platform/Service.h"
 
 #include <optional>
 #include <string>

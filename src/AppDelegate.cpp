@@ -1,7 +1,7 @@
 // Start-up of the long-lived objects, in the order the rest of the system relies on.
-#include "AppDelegate.h"
+#include "src/AppDelegate.h"
 
-#include "Notifications.h"
+#include "platform/Notifications.h"
 
 // The player, and with it the media command handlers, exist before the event loop runs.
 AppDelegate::AppDelegate() : audioPlayer(std::make_shared<AudioPlayer>()) {}

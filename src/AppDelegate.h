@@ -2,11 +2,11 @@
 // controller when launching has finished.
 #pragma once
 
-#include "AudioPlayer.h"
-#include "MenuManager.h"
+#include "src/AudioPlayer.h"
+#include "src/MenuManager.h"
 
-#include "Application.h"
-#include "StatusBar.h"
+#include "platform/Application.h"
+#include "platform/StatusBar.h"
 
 #include <memory>
 

@@ -1,8 +1,8 @@
 // Playback of one live stream at a time through the platform's media engine, and the handlers
 // of the desktop's media commands.
-#include "AudioPlayer.h"
+#include "src/AudioPlayer.h"
 
-#include "NowPlaying.h"
+#include "platform/NowPlaying.h"
 
 namespace {
 constexpr double skipInterval = 15.0;
@@ -10,15 +10,9 @@ constexpr int32_t skipTimescale = 600;
 const char* const artistName = "Kovra";
 } // namespace
 
-AudioPlayer::AudioPlayer()
-{
-    setupRemoteCommands();
-}
+AudioPlayer::AudioPlayer() { setupRemoteCommands(); }
 
-bool AudioPlayer::isPlaying() const
-{
-    return player && player->rate() > 0.0f;
-}
+bool AudioPlayer::isPlaying() const { return player && player->rate() > 0.0f; }
 
 void AudioPlayer::play(const KovraChannel& channel)
 {

@@ -2,8 +2,8 @@
 // publishes what is playing, and answers the desktop's media commands.
 #pragma once
 
-#include "Media.h"
-#include "Models.h"
+#include "platform/Media.h"
+#include "src/Models.h"
 
 #include <functional>
 #include <memory>

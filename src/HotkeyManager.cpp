@@ -1,7 +1,7 @@
 // Hotkey slot assignments in the user defaults, and the global shortcuts that fire them.
-#include "HotkeyManager.h"
+#include "src/HotkeyManager.h"
 
-#include "UserDefaults.h"
+#include "platform/UserDefaults.h"
 
 #include <algorithm>
 

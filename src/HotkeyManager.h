@@ -2,7 +2,7 @@
 // system-wide Option+1..Option+5 shortcuts that fire them.
 #pragma once
 
-#include "HotKeys.h"
+#include "platform/HotKeys.h"
 
 #include <array>
 #include <cstdint>

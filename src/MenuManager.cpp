@@ -1,8 +1,8 @@
 // Menu controller: wiring, menu layout, menu actions and the status icon.
-#include "MenuManager.h"
+#include "src/MenuManager.h"
 
-#include "Localization.h"
-#include "LoginItem.h"
+#include "platform/Localization.h"
+#include "platform/LoginItem.h"
 
 namespace {
 const char* const antennaSymbol = "antenna.radiowaves.left.and.right";

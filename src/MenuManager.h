@@ -2,15 +2,15 @@
 // after every change, answers menu choices and shortcut presses, and draws the status icon.
 #pragma once
 
-#include "AudioPlayer.h"
-#include "HotkeyManager.h"
-#include "Models.h"
+#include "src/AudioPlayer.h"
+#include "src/HotkeyManager.h"
+#include "src/Models.h"
 
-#include "Graphics.h"
-#include "Menu.h"
-#include "MenuTarget.h"
-#include "StatusBar.h"
-#include "Updater.h"
+#include "platform/Graphics.h"
+#include "platform/Menu.h"
+#include "platform/MenuTarget.h"
+#include "platform/StatusBar.h"
+#include "platform/Updater.h"
 
 #include <memory>
 #include <string>

@@ -1,15 +1,11 @@
 // The channel catalogue and stream addresses.
-#include "Models.h"
+#include "src/Models.h"
 
-#include "Configuration.h"
+#include "platform/Configuration.h"
 
 #include <algorithm>
 #include <cctype>
 #include <optional>
-
-#ifndef KOVRA_STREAM_HOST_DEFAULT
-#define KOVRA_STREAM_HOST_DEFAULT "stream.kovra.example"
-#endif
 
 const std::vector<KovraChannel> KovraChannel::allChannels = {
     {"velmora", "Kovra Velmora", "006A44", ChannelCategory::national},
@@ -20,15 +16,6 @@ const std::vector<KovraChannel> KovraChannel::allChannels = {
 const std::vector<std::string> KovraChannel::defaultChannelIds = {"velmora", "tarvesi", "nimo"};
 
 namespace {
-
-// A host override comes from the environment; anything beyond a name or address with an
-// optional port (a path, a query, credentials, spaces) would silently redirect the stream.
-bool isPlainHost(const std::string& host)
-{
-    return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' || c == '[' || c == ']';
-    });
-}
 
 // Catalogue ids are lowercase letters and pass through unchanged; escaping anything else keeps
 // a hand-made record from producing an address that means something other than its id.
@@ -50,8 +37,6 @@ std::string pathComponent(const std::string& id)
 
 std::optional<platform::URL> playlistOn(const std::string& host, const std::string& id)
 {
-    if (!isPlainHost(host))
-        return std::nullopt;
     const std::string part = pathComponent(id);
     return platform::URL::fromString("https://" + host + "/radio_" + part + "/kovra_" + part + ".m3u8");
 }
@@ -61,8 +46,6 @@ std::optional<platform::URL> playlistOn(const std::string& host, const std::stri
 platform::URL KovraChannel::streamURL() const
 {
     if (auto url = playlistOn(platform::streamHost(), id))
-        return *url;
-    if (auto url = playlistOn(KOVRA_STREAM_HOST_DEFAULT, id))
         return *url;
     // A reserved name that never resolves: the player then fails to connect, as for any dead host.
     return *playlistOn("stream.invalid", id);

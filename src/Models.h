@@ -2,7 +2,7 @@
 // address of its HLS live stream.
 #pragma once
 
-#include "URL.h"
+#include "platform/URL.h"
 
 #include <array>
 #include <cstddef>
@@ -27,7 +27,8 @@ struct KovraChannel {
     static const std::vector<std::string> defaultChannelIds;
 };
 
-template <> struct std::hash<KovraChannel::ChannelCategory> {
+template <>
+struct std::hash<KovraChannel::ChannelCategory> {
     std::size_t operator()(KovraChannel::ChannelCategory category) const noexcept
     {
         // The case index as an unsigned machine word; there is one case, so always 0.

@@ -1,8 +1,8 @@
 // Process entry: installs the platform, makes the one application delegate and runs the event loop.
-#include "AppDelegate.h"
+#include "src/AppDelegate.h"
 
-#include "Application.h"
-#include "Platform.h"
+#include "platform/Application.h"
+#include "platform/Platform.h"
 
 #include <memory>
 
@@ -16,9 +16,5 @@ int main(int argc, char** argv)
     app = &platform::Application::sharedApplication();
     delegate = std::make_unique<AppDelegate>();
     app->setDelegate(delegate.get());
-    const int status = app->run();
-    // Let go of the player and the tray item while the platform that made them still stands;
-    // left to static destruction they would outlive it.
-    delegate.reset();
-    return status;
+    return app->run();
 }

@@ -1,5 +1,5 @@
 // Appcast parsing and version ordering for the update check.
-#include "AppcastFeed.h"
+#include "platform/linux/AppcastFeed.h"
 
 #include <QXmlStreamReader>
 
@@ -65,8 +65,8 @@ int restAfterEnd(Run run, QStringView s, qsizetype pos)
 bool isPrintableLine(QStringView s)
 {
     for (QChar c : s) {
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format
-            || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
             return false;
     }
     return true;
@@ -91,7 +91,8 @@ void readEnclosure(QXmlStreamReader& xml, Candidate& item)
         if (item.version.isEmpty())
             item.version = attributes.value(AppcastNamespace, QLatin1String("version")).toString().trimmed();
         if (item.shortVersion.isEmpty())
-            item.shortVersion = attributes.value(AppcastNamespace, QLatin1String("shortVersionString")).toString().trimmed();
+            item.shortVersion =
+                attributes.value(AppcastNamespace, QLatin1String("shortVersionString")).toString().trimmed();
     } else if (!forUs && item.enclosureURL.isEmpty()) {
         item.otherSystem = true;
     }
@@ -129,8 +130,8 @@ std::optional<AppcastItem> usableItem(const Candidate& c)
     const QUrl url(c.enclosureURL.isEmpty() ? c.linkText : c.enclosureURL, QUrl::StrictMode);
     if (!isSecureDownloadURL(url))
         return std::nullopt;
-    const bool shortIsFit = !c.shortVersion.isEmpty() && c.shortVersion.size() <= MaxVersionLength
-                            && isPrintableLine(c.shortVersion);
+    const bool shortIsFit =
+        !c.shortVersion.isEmpty() && c.shortVersion.size() <= MaxVersionLength && isPrintableLine(c.shortVersion);
     return AppcastItem{c.version, shortIsFit ? c.shortVersion : c.version, url};
 }
 

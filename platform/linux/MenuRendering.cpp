@@ -1,5 +1,5 @@
 // Mapping of menu model items onto Qt's menu vocabulary, and the tray's tooltip text.
-#include "MenuRendering.h"
+#include "platform/linux/MenuRendering.h"
 
 namespace platform::linux_impl {
 
@@ -34,15 +34,7 @@ QString actionText(const std::string& title)
     return text;
 }
 
-bool isToggleItem(const MenuItem& item)
-{
-    if (item.isSeparatorItem())
-        return false;
-    if (item.state() == ControlStateValueOn)
-        return true;
-    const std::string& action = item.action();
-    return action == "channelSelected:" || action == "assignHotkey:" || action == "toggleLaunchAtLogin";
-}
+bool isToggleItem(const MenuItem& item) { return !item.isSeparatorItem() && item.hasState(); }
 
 bool isEnabledItem(const MenuItem& item) { return !item.action().empty() || item.submenu() != nullptr; }
 

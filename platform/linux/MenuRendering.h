@@ -2,7 +2,7 @@
 // status item uses and the platform tests check.
 #pragma once
 
-#include "Menu.h"
+#include "platform/Menu.h"
 
 #include <QKeySequence>
 #include <QString>
@@ -18,9 +18,8 @@ QKeySequence shortcutFor(const MenuItem& item);
 // The title as QAction text: '&' would otherwise mark a mnemonic and vanish.
 QString actionText(const std::string& title);
 
-// Items that can show a check mark: those whose state is on, and the kinds that switch on and
-// off (channels, launch at login, slot assignments), so the desktop keeps their space for the
-// mark when it is off.
+// Items that switch on and off (their state was set), so the desktop shows their check mark and
+// keeps its room while off.
 bool isToggleItem(const MenuItem& item);
 
 // Items without an action or a submenu can do nothing and are shown disabled.

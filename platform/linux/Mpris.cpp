@@ -1,8 +1,6 @@
 // MPRIS2 for the now-playing centre and the remote command centre: both services are views of
 // one D-Bus object, so a desktop applet sees the title and state next to the controls that act.
-#include "Mpris.h"
-
-#include "Factories.h"
+#include "platform/linux/Mpris.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -117,7 +115,8 @@ QVariantMap MprisObject::metadata() const
 {
     QVariantMap map;
     if (!hasInfo_) {
-        map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kNoTrack))));
+        map.insert(QStringLiteral("mpris:trackid"),
+                   QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kNoTrack))));
         return map;
     }
     const QString trackPath = QString::fromLatin1(kTrackPathPrefix) + trackPathElement(info_.title.value_or(""));
@@ -135,7 +134,8 @@ QString MprisObject::playbackStatus() const
 {
     switch (state_) {
     case PlaybackState::Playing:
-        return QStringLiteral("Playing");
+        // Asked to play, yet nothing can sound: saying Playing would report a failure as success.
+        return playbackFailed_ ? QStringLiteral("Stopped") : QStringLiteral("Playing");
     case PlaybackState::Paused:
         return QStringLiteral("Paused");
     case PlaybackState::Unknown:
@@ -192,6 +192,14 @@ void MprisObject::announceSeek(double seconds)
     Q_EMIT player_->Seeked(qlonglong(std::llround(std::max(seconds, 0.0) * 1e6)));
 }
 
+void MprisObject::setPlaybackFailed(bool failed)
+{
+    if (playbackFailed_ == failed)
+        return;
+    playbackFailed_ = failed;
+    announce({{QStringLiteral("PlaybackStatus"), playbackStatus()}});
+}
+
 void MprisObject::announce(QVariantMap changed)
 {
     // Handlers are added after the object exists: tell listeners when the controls come alive.
@@ -207,24 +215,18 @@ void MprisObject::announce(QVariantMap changed)
     }
     if (!registered_)
         return;
-    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath),
-                                                     QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                     QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QString::fromLatin1(kObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
     signal << QString::fromLatin1(kPlayerInterface) << changed << QStringList{};
     QDBusConnection::sessionBus().send(signal);
 }
 
 // ---------------------------------------------------------------------------------------------
 
-QString MprisRootAdaptor::identity() const
-{
-    return QStringLiteral("Kovra Radio");
-}
+QString MprisRootAdaptor::identity() const { return QStringLiteral("Kovra Radio"); }
 
-QString MprisRootAdaptor::desktopEntry() const
-{
-    return QStringLiteral("kovra-radio");
-}
+QString MprisRootAdaptor::desktopEntry() const { return QStringLiteral("kovra-radio"); }
 
 void MprisRootAdaptor::Quit()
 {
@@ -234,8 +236,8 @@ void MprisRootAdaptor::Quit()
 
 bool MprisPlayerAdaptor::canSeek() const
 {
-    return object_->canRun(&RemoteCommandCenter::skipForwardCommand) ||
-           object_->canRun(&RemoteCommandCenter::skipBackwardCommand);
+    return object_->canRun(&RemoteCommandCenter::skipForwardCommand)
+           || object_->canRun(&RemoteCommandCenter::skipBackwardCommand);
 }
 
 void MprisPlayerAdaptor::Seek(qlonglong offset, const QDBusMessage& message)
@@ -271,10 +273,9 @@ void announceMprisSeek(double seconds)
         object->announceSeek(seconds);
 }
 
-std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter()
-{
-    return std::make_shared<MprisNowPlayingCenter>();
-}
+void setMprisPlaybackFailed(bool failed) { mprisObject()->setPlaybackFailed(failed); }
+
+std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter() { return std::make_shared<MprisNowPlayingCenter>(); }
 
 std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter()
 {

@@ -2,7 +2,7 @@
 // (keys, applets, playerctl) they send back. One object answers for both services.
 #pragma once
 
-#include "NowPlaying.h"
+#include "platform/NowPlaying.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
@@ -23,6 +23,8 @@ void setMprisPositionSource(std::function<std::optional<double>()> source);
 // The media engine has carried out a seek to this position: MPRIS clients that track the
 // position from a start value and the clock learn of the jump.
 void announceMprisSeek(double seconds);
+// The media engine cannot play what it was asked to: the player is not reported as playing.
+void setMprisPlaybackFailed(bool failed);
 
 class MprisPlayerAdaptor;
 
@@ -52,6 +54,7 @@ public:
     qlonglong position() const;
     void setPositionSource(std::function<std::optional<double>()> source) { positionSource_ = std::move(source); }
     void announceSeek(double seconds);
+    void setPlaybackFailed(bool failed);
 
 private:
     struct Capabilities {
@@ -65,6 +68,7 @@ private:
     NowPlayingInfo info_;
     bool hasInfo_ = false;
     PlaybackState state_ = PlaybackState::Unknown;
+    bool playbackFailed_ = false;
     std::weak_ptr<RemoteCommandCenter> commands_;
     std::function<std::optional<double>()> positionSource_;
     MprisPlayerAdaptor* player_ = nullptr;
@@ -155,5 +159,9 @@ private:
 
     MprisObject* object_;
 };
+
+// One MPRIS object answers for both services.
+std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter();
+std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter();
 
 } // namespace platform::linux_impl

@@ -1,9 +1,19 @@
 // Process set-up before the application runs: the command line, the single-instance check on
 // the session bus, and the installation of every real platform service.
-#include "Platform.h"
+#include "platform/Platform.h"
 
-#include "Configuration.h"
-#include "Factories.h"
+#include "platform/Configuration.h"
+#include "platform/linux/DesktopNotifications.h"
+#include "platform/linux/FeedUpdater.h"
+#include "platform/linux/JsonUserDefaults.h"
+#include "platform/linux/Mpris.h"
+#include "platform/linux/MpvMediaEngine.h"
+#include "platform/linux/QtApplication.h"
+#include "platform/linux/QtGraphics.h"
+#include "platform/linux/QtLocalization.h"
+#include "platform/linux/SniStatusBar.h"
+#include "platform/linux/X11HotKeys.h"
+#include "platform/linux/XdgAutostart.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

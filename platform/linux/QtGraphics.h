@@ -2,7 +2,7 @@
 // device size they are shown at, so the tray gets sharp pixels at every icon size.
 #pragma once
 
-#include "Graphics.h"
+#include "platform/Graphics.h"
 
 #include <QFont>
 #include <QIcon>
@@ -43,5 +43,7 @@ inline constexpr int kTrayIconSides[] = {16, 22, 24, 32, 48, 64};
 
 // A tray icon with one sharp rendering per size; null for a null or foreign image.
 QIcon trayIconFromImage(const Image* image);
+
+std::shared_ptr<Graphics> makeGraphics();
 
 } // namespace platform::linux_impl

@@ -1,5 +1,5 @@
 // In-memory doubles of the platform services.
-#include "Doubles.h"
+#include "platform/testing/Doubles.h"
 
 #include <algorithm>
 #include <cstring>
@@ -36,10 +36,7 @@ void FakeImage::lockFocus()
     ++focusCount;
 }
 
-void FakeImage::unlockFocus()
-{
-    focused = false;
-}
+void FakeImage::unlockFocus() { focused = false; }
 
 void FakeImage::drawText(const std::string& text, platform::Point at, const platform::Font& font)
 {
@@ -250,8 +247,8 @@ platform::OSStatus FakeHotKeyService::getEventParameter(platform::EventRef event
 {
     if (parameterFailure)
         return *parameterFailure;
-    if (!event || name != platform::kEventParamDirectObject || desiredType != platform::typeEventHotKeyID ||
-        bufferSize < sizeof(platform::EventHotKeyID) || !outData)
+    if (!event || name != platform::kEventParamDirectObject || desiredType != platform::typeEventHotKeyID
+        || bufferSize < sizeof(platform::EventHotKeyID) || !outData)
         return platform::eventParameterNotFoundErr;
     const auto* fake = reinterpret_cast<const FakeEvent*>(event);
     std::memcpy(outData, &fake->id, sizeof(fake->id));

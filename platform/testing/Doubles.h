@@ -2,19 +2,19 @@
 // PlatformDoubles, which installs a fresh set for one test.
 #pragma once
 
-#include "EventLog.h"
+#include "platform/testing/EventLog.h"
 
-#include "Application.h"
-#include "Graphics.h"
-#include "HotKeys.h"
-#include "Localization.h"
-#include "LoginItem.h"
-#include "Media.h"
-#include "Notifications.h"
-#include "NowPlaying.h"
-#include "StatusBar.h"
-#include "Updater.h"
-#include "UserDefaults.h"
+#include "platform/Application.h"
+#include "platform/Graphics.h"
+#include "platform/HotKeys.h"
+#include "platform/Localization.h"
+#include "platform/LoginItem.h"
+#include "platform/Media.h"
+#include "platform/Notifications.h"
+#include "platform/NowPlaying.h"
+#include "platform/StatusBar.h"
+#include "platform/Updater.h"
+#include "platform/UserDefaults.h"
 
 #include <functional>
 #include <map>

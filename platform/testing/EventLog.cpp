@@ -1,5 +1,5 @@
 // The shared call log of the doubles.
-#include "EventLog.h"
+#include "platform/testing/EventLog.h"
 
 namespace doubles {
 

@@ -2,7 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE" sourcelanguage="en">
 <context>
-    <name>MenuManager</name>
+    <name>kovra-radio</name>
     <message>
         <source>launch_at_login</source>
         <translation>Beim Anmelden starten</translation>

@@ -1,7 +1,7 @@
 // The X11 hot key service where there is no X display (a Wayland session, a headless run): it
 // answers every call, registers nothing, and the app runs on. With a display: tests/platform/x11.
-#include "linux/HotKeyService.h"
-#include "PlatformTestSupport.h"
+#include "platform/linux/X11HotKeys.h"
+#include "tests/platform/PlatformTestSupport.h"
 
 #include <gtest/gtest.h>
 

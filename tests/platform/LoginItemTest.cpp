@@ -1,16 +1,16 @@
 // Launch at login on XDG autostart: the entry we write, how its state is read back, and what
 // happens when the folder cannot take it.
-#include "LoginAutostart.h"
-#include "PlatformTestSupport.h"
+#include "platform/linux/XdgAutostart.h"
+#include "tests/platform/PlatformTestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 
+using kovra_test::ScopedEnv;
 using platform::LoginItemStatus;
 using platform::linux_impl::autostartEntry;
 using platform::linux_impl::XdgAutostartLoginItem;
-using kovra_test::ScopedEnv;
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The update check end to end: a local https feed, a stand-in notification server on a private
 // bus, and what the user would see and be able to click.
-#include "NotifDesktop.h"
-#include "PlatformTestSupport.h"
-#include "UpdateChecker.h"
+#include "platform/linux/DesktopNotifications.h"
+#include "platform/linux/FeedUpdater.h"
+#include "tests/platform/PlatformTestSupport.h"
 
 #include <QDBusMessage>
 #include <QFile>
@@ -35,8 +35,8 @@ protected:
     {
         kovra_test::qtApp();
         dir = new QTemporaryDir;
-        server = new Helper(Python, {KOVRA_FIXTURES_DIR "/feedserver.py", "--feed", dir->path() + "/appcast.xml"},
-                            "READY");
+        server =
+            new Helper(Python, {KOVRA_FIXTURES_DIR "/feedserver.py", "--feed", dir->path() + "/appcast.xml"}, "READY");
     }
     static void TearDownTestSuite()
     {
@@ -62,8 +62,8 @@ protected:
     static std::vector<UpdateCheckResult> check(const char* path, UpdateFeedFetcher::Limits limits = {})
     {
         std::vector<UpdateCheckResult> results;
-        FeedUpdaterController controller(true, url(path), "1.0.0",
-                                         [&](const UpdateCheckResult& r) { results.push_back(r); }, limits);
+        FeedUpdaterController controller(
+            true, url(path), "1.0.0", [&](const UpdateCheckResult& r) { results.push_back(r); }, limits);
         controller.checkForUpdates();
         runUntil([&] { return !controller.checking(); });
         return results;
@@ -118,10 +118,11 @@ TEST_F(UpdateCheck, AnUntrustedCertificateIsNeverAccepted)
 
 TEST_F(UpdateCheck, OnlyHttpsFeedAddressesAreFetched)
 {
-    for (const QString& address : {QStringLiteral("http://127.0.0.1:1/appcast.xml"), QStringLiteral("file:///etc/passwd"),
-                                   QStringLiteral("not a url"), QString()}) {
+    for (const QString& address : {QStringLiteral("http://127.0.0.1:1/appcast.xml"),
+                                   QStringLiteral("file:///etc/passwd"), QStringLiteral("not a url"), QString()}) {
         std::vector<UpdateCheckResult> results;
-        FeedUpdaterController controller(true, address, "1.0.0", [&](const UpdateCheckResult& r) { results.push_back(r); });
+        FeedUpdaterController controller(true, address, "1.0.0",
+                                         [&](const UpdateCheckResult& r) { results.push_back(r); });
         controller.checkForUpdates();
         EXPECT_FALSE(controller.checking());
         ASSERT_EQ(results.size(), 1u) << address.toStdString();
@@ -146,7 +147,8 @@ TEST_F(UpdateCheck, ASecondClickWhileCheckingAndAnUnstartedUpdaterStartNothing)
     EXPECT_EQ(results.size(), 2u);
 
     std::vector<UpdateCheckResult> none;
-    FeedUpdaterController idle(false, url("/appcast.xml"), "1.0.0", [&](const UpdateCheckResult& r) { none.push_back(r); });
+    FeedUpdaterController idle(false, url("/appcast.xml"), "1.0.0",
+                               [&](const UpdateCheckResult& r) { none.push_back(r); });
     idle.checkForUpdates();
     EXPECT_FALSE(idle.checking());
     EXPECT_TRUE(none.empty());
@@ -164,11 +166,11 @@ protected:
     }
     std::unique_ptr<Helper> startNotificationServer(const QString& capabilities = "body,actions")
     {
-        auto helper = std::make_unique<Helper>(
-            Python,
-            QStringList{KOVRA_FIXTURES_DIR "/notifyserver.py", "--address", bus.address(), "--log", logPath(),
-                        "--capabilities", capabilities},
-            "READY");
+        auto helper =
+            std::make_unique<Helper>(Python,
+                                     QStringList{KOVRA_FIXTURES_DIR "/notifyserver.py", "--address", bus.address(),
+                                                 "--log", logPath(), "--capabilities", capabilities},
+                                     "READY");
         EXPECT_TRUE(helper->ready()) << helper->errors().toStdString();
         return helper;
     }
@@ -188,8 +190,9 @@ protected:
     // What a click on the notification's button sends us.
     void click(uint id, const QString& key)
     {
-        QDBusMessage m = QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                                                        "org.kovra.test.NotifyServer", "InvokeAction");
+        QDBusMessage m =
+            QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                           "org.kovra.test.NotifyServer", "InvokeAction");
         m << id << key;
         bus.connection().call(m);
     }
@@ -204,7 +207,10 @@ TEST_F(Notifications, ANewerVersionIsToldOnceWithADownloadTheUserCanOpen)
     publish(feedWithVersion("2.5"));
     DesktopNotifier notifier(bus.connection());
     std::vector<QUrl> opened;
-    notifier.setUrlOpener([&](const QUrl& u) { opened.push_back(u); return true; });
+    notifier.setUrlOpener([&](const QUrl& u) {
+        opened.push_back(u);
+        return true;
+    });
     FeedUpdaterController controller(true, url("/appcast.xml"), "1.0.0",
                                      [&](const UpdateCheckResult& r) { notifyUpdateResult(notifier, r, "1.0.0"); });
 

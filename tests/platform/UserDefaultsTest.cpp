@@ -1,8 +1,7 @@
 // The JSON defaults store against a real file system: what it reads back, what it keeps, and
 // what it refuses to damage when the file or its folder is not what it expects.
-#include "PlatformTestSupport.h"
-#include "linux/DefaultsStore.h"
-#include "linux/Factories.h"
+#include "platform/linux/JsonUserDefaults.h"
+#include "tests/platform/PlatformTestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,7 +14,6 @@
 
 #include <csignal>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,28 +162,6 @@ TEST_F(UserDefaultsStore, AFolderThatCannotBeMadeDropsWritesQuietly)
     store.setObject({"velmora"}, "hotkeyChannels");
     EXPECT_FALSE(store.arrayForKey("hotkeyChannels").has_value());
     EXPECT_EQ(QFileInfo(blocker.fileName()).size(), 0);
-}
-
-TEST_F(UserDefaultsStore, AWriteThatFailsHalfwayLeavesTheOldFileWhole)
-{
-    JsonUserDefaults store(path);
-    store.setObject({"velmora", "tarvesi", "nimo", "", ""}, "hotkeyChannels");
-    const QByteArray before = readFile();
-
-    // Let the kernel refuse to write past a few bytes: the new text cannot be written whole.
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tiny = saved;
-    tiny.rlim_cur = 16;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    store.setObject({"nimo", "nimo", "nimo", "nimo", "nimo"}, "hotkeyChannels");
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-
-    EXPECT_EQ(readFile(), before);
-    EXPECT_EQ(QDir(home.path() + "/kovra-radio").entryList(QDir::Files | QDir::Hidden).size(), 1)
-        << "a temporary file was left behind";
 }
 
 TEST_F(UserDefaultsStore, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewFile)

@@ -1,6 +1,6 @@
 // Start-up: which objects are made, and in which order, from process entry to the first menu.
-#include "AppDelegate.h"
-#include "World.h"
+#include "src/AppDelegate.h"
+#include "tests/unit/World.h"
 
 namespace {
 

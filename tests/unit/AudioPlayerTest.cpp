@@ -1,5 +1,5 @@
 // The stream player and the desktop's media commands acting on it.
-#include "World.h"
+#include "tests/unit/World.h"
 
 using platform::MediaTime;
 using platform::PlaybackState;

@@ -1,5 +1,5 @@
 // Hotkey slot assignments and the global shortcuts.
-#include "World.h"
+#include "tests/unit/World.h"
 
 using platform::DefaultsValue;
 using Slots = std::vector<std::optional<std::string>>;

@@ -1,5 +1,5 @@
 // The tray controller: wiring, menu layout, menu actions and the status icon.
-#include "World.h"
+#include "tests/unit/World.h"
 
 using platform::ControlStateValueOff;
 using platform::ControlStateValueOn;

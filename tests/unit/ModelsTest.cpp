@@ -1,5 +1,5 @@
 // The channel catalogue and stream addresses.
-#include "Models.h"
+#include "src/Models.h"
 
 #include <gtest/gtest.h>
 

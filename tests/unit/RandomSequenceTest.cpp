@@ -1,7 +1,7 @@
 // Thousands of seeded random steps through every door into the tray (menu, shortcuts, media
 // commands, the stream itself, the settings store, the login item), checked after each step
 // against a small reference model. KOVRA_RANDOM_SEED replays a run; KOVRA_RANDOM_STEPS shortens it.
-#include "World.h"
+#include "tests/unit/World.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -35,10 +35,7 @@ std::optional<std::uint64_t> envNumber(const char* name, std::uint64_t fallback)
     return *end ? std::nullopt : std::optional(value);
 }
 
-std::string mark(bool on)
-{
-    return on ? "[x] " : "[ ] ";
-}
+std::string mark(bool on) { return on ? "[x] " : "[ ] "; }
 
 // What the tray ought to be doing, kept apart from it. shown is the menu of the last rebuild:
 // a change that fires no rebuild (a stall, an edited settings file) shows only at the next one.
@@ -128,8 +125,8 @@ struct Model {
         Strings out{"title '" + (current ? " " + channels[*current].name : "") + "'"};
         for (std::size_t j = 0; j < channels.size(); ++j) {
             const auto s = find(ids(), channels[j].id);
-            out.push_back(mark(current == j && playing()) + channels[j].name + " #" + std::to_string(j) +
-                          (s ? " \u2325" + std::to_string(*s + 1) : ""));
+            out.push_back(mark(current == j && playing()) + channels[j].name + " #" + std::to_string(j)
+                          + (s ? " \u2325" + std::to_string(*s + 1) : ""));
         }
         out.push_back(mark(login == LoginItemStatus::Enabled) + "launch_at_login");
         for (long s = 0; s < 5; ++s) {
@@ -138,8 +135,8 @@ struct Model {
             out.push_back("\u2325" + std::to_string(s + 1) + ": " + (holder ? channels[*holder].name : "hotkey_none"));
             out.push_back("  " + mark(!id) + "hotkey_none #" + std::to_string(s * stride));
             for (std::size_t j = 0; j < channels.size(); ++j)
-                out.push_back("  " + mark(id == channels[j].id) + channels[j].name + " #" +
-                              std::to_string(s * stride + long(j) + 1));
+                out.push_back("  " + mark(id == channels[j].id) + channels[j].name + " #"
+                              + std::to_string(s * stride + long(j) + 1));
         }
         return out;
     }
@@ -154,8 +151,8 @@ Strings render(const platform::Menu& menu, const std::string& buttonTitle)
         if (item->action() == "channelSelected:") {
             std::string line = mark(on) + item->title() + " #" + std::to_string(item->tag());
             if (!item->keyEquivalent().empty())
-                line += (item->keyEquivalentModifierMask() == platform::EventModifierFlagOption ? " \u2325" : " ?") +
-                        item->keyEquivalent();
+                line += (item->keyEquivalentModifierMask() == platform::EventModifierFlagOption ? " \u2325" : " ?")
+                        + item->keyEquivalent();
             out.push_back(line);
         } else if (item->action() == "toggleLaunchAtLogin") {
             out.push_back(mark(on) + item->title());
@@ -166,8 +163,8 @@ Strings render(const platform::Menu& menu, const std::string& buttonTitle)
                     continue;
                 for (const auto& entry : slot->submenu()->items())
                     if (!entry->isSeparatorItem())
-                        out.push_back("  " + mark(entry->state() == ControlStateValueOn) + entry->title() + " #" +
-                                      std::to_string(entry->tag()));
+                        out.push_back("  " + mark(entry->state() == ControlStateValueOn) + entry->title() + " #"
+                                      + std::to_string(entry->tag()));
             }
         }
     }
@@ -278,8 +275,8 @@ TEST_P(RandomSequence, SurvivesAnyOrderOfEvents)
         const MediaTime want = MediaTime::compare(target, end) > 0     ? end
                                : MediaTime::compare(target, start) < 0 ? start
                                                                        : target;
-        expect(record->seeks.size() == seeksBefore + 1 && MediaTime::compare(record->seeks.back().time, want) == 0 &&
-                   record->seeks.back().toleranceAfter == MediaTime::zero(),
+        expect(record->seeks.size() == seeksBefore + 1 && MediaTime::compare(record->seeks.back().time, want) == 0
+                   && record->seeks.back().toleranceAfter == MediaTime::zero(),
                "no exact seek to " + std::to_string(want.seconds()) + " s");
     };
 
@@ -291,10 +288,10 @@ TEST_P(RandomSequence, SurvivesAnyOrderOfEvents)
         const char* const name = names[n];
         const double skipBy = skips[n];
         platform::RemoteCommandCenter& center = commands;
-        platform::RemoteCommand* const all[] = {&center.playCommand(),         &center.pauseCommand(),
-                                                &center.togglePlayPauseCommand(), &center.skipForwardCommand(),
-                                                &center.skipBackwardCommand(), &center.nextTrackCommand(),
-                                                &center.previousTrackCommand()};
+        platform::RemoteCommand* const all[] = {
+            &center.playCommand(),         &center.pauseCommand(),        &center.togglePlayPauseCommand(),
+            &center.skipForwardCommand(),  &center.skipBackwardCommand(), &center.nextTrackCommand(),
+            &center.previousTrackCommand()};
         const auto record = media.lastPlayer();
         const std::size_t seeksBefore = record ? record->seeks.size() : 0;
         // The interval an event carries must not matter.
@@ -341,8 +338,8 @@ TEST_P(RandomSequence, SurvivesAnyOrderOfEvents)
             record->item->ranges.push_back({start, MediaTime{int64_t(pick(60 * std::size_t(ts))), ts}});
         }
         record->currentTime = MediaTime{int64_t(pick(200 * 600)), 600};
-        return "seekable: " + std::to_string(record->item->ranges.size()) + " ranges, at " +
-               std::to_string(record->currentTime.seconds()) + " s";
+        return "seekable: " + std::to_string(record->item->ranges.size()) + " ranges, at "
+               + std::to_string(record->currentTime.seconds()) + " s";
     };
 
     // Someone edits the settings file behind the app's back, or the login item changes outside it.
@@ -371,9 +368,9 @@ TEST_P(RandomSequence, SurvivesAnyOrderOfEvents)
         model.login = loginItem.current = LoginItemStatus(pick(4));
         loginItem.failRegistration = pick(4) == 0;
         loginItem.failUnregistration = pick(4) == 0;
-        return "login item status " + std::to_string(int(model.login)) + (loginItem.failRegistration ? ", " : "") +
-               (loginItem.failRegistration ? "registering fails" : "") +
-               (loginItem.failUnregistration ? ", unregistering fails" : "");
+        return "login item status " + std::to_string(int(model.login)) + (loginItem.failRegistration ? ", " : "")
+               + (loginItem.failRegistration ? "registering fails" : "")
+               + (loginItem.failUnregistration ? ", unregistering fails" : "");
     };
 
     auto invariants = [&]() {
@@ -397,11 +394,11 @@ TEST_P(RandomSequence, SurvivesAnyOrderOfEvents)
             p << item->menuCount << " menus attached, expected " << model.rebuilds << "\n";
         if (const Strings shown = render(*item->menu, button().title); shown != model.shown)
             p << "the menu shows:\n" << join(shown) << "expected:\n" << join(model.shown);
-        if (int(nowPlaying.infos.size()) != model.published ||
-            (want && nowPlaying.infos.back() != platform::NowPlayingInfo{true, want->name, "Kovra"}))
+        if (int(nowPlaying.infos.size()) != model.published
+            || (want && nowPlaying.infos.back() != platform::NowPlayingInfo{true, want->name, "Kovra"}))
             p << "now playing was published " << nowPlaying.infos.size() << " times, last with the wrong title\n";
-        if (int(nowPlaying.states.size()) != model.stateWrites ||
-            (model.stateWrites && nowPlaying.states.back() != model.lastState))
+        if (int(nowPlaying.states.size()) != model.stateWrites
+            || (model.stateWrites && nowPlaying.states.back() != model.lastState))
             p << "the playback state is not " << int(model.lastState) << "\n";
         if (defaults.strings(slotsKey) != model.stored)
             p << "the stored slots are not what was chosen\n";

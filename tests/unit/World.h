@@ -1,10 +1,10 @@
 // The test world: a fresh set of platform doubles per test, and a started tray controller.
 #pragma once
 
-#include "AudioPlayer.h"
-#include "Doubles.h"
-#include "HotkeyManager.h"
-#include "MenuManager.h"
+#include "platform/testing/Doubles.h"
+#include "src/AudioPlayer.h"
+#include "src/HotkeyManager.h"
+#include "src/MenuManager.h"
 
 #include <gtest/gtest.h>
 
@@ -41,10 +41,7 @@ protected:
     doubles::EventLog& log = doubles::eventLog();
 };
 
-inline const KovraChannel& channel(std::size_t i)
-{
-    return KovraChannel::allChannels.at(i);
-}
+inline const KovraChannel& channel(std::size_t i) { return KovraChannel::allChannels.at(i); }
 
 // A tray controller started over a fresh status item, as the delegate makes it.
 class Tray : public World {
@@ -88,7 +85,8 @@ protected:
         forged.setTarget(manager);
         return platform::sendAction(forged);
     }
-    template <class F> auto each(const platform::Menu& m, F field) const
+    template <class F>
+    auto each(const platform::Menu& m, F field) const
     {
         std::vector<decltype(field(*m.items().at(0)))> out;
         for (const auto& i : m.items())

@@ -1,7 +1,6 @@
 // The X11 hot key service on a private Xvfb server: real grabs, real key presses from xdotool,
 // and a second X client (tests/fixtures/grabkey.py) holding a shortcut before we ask for it.
-#include "linux/Factories.h"
-#include "linux/HotKeyService.h"
+#include "platform/linux/X11HotKeys.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,9 +1,8 @@
 // The update checker behind the menu's update entry: an appcast over https, told in a notification.
-#include "UpdateChecker.h"
+#include "platform/linux/FeedUpdater.h"
 
-#include "../Configuration.h"
-#include "Factories.h"
-#include "NotifDesktop.h"
+#include "platform/Configuration.h"
+#include "platform/linux/DesktopNotifications.h"
 
 #include <QCoreApplication>
 #include <QFile>

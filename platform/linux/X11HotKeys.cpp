@@ -1,8 +1,6 @@
 // System-wide hot keys on X11: passive key grabs on the root window through Qt's own xcb
 // connection, delivered to the installed event handler one call per physical press.
-#include "HotKeyService.h"
-
-#include "Factories.h"
+#include "platform/linux/X11HotKeys.h"
 
 #include <QByteArray>
 #include <QGuiApplication>
@@ -26,18 +24,17 @@ constexpr OSStatus eventInternalErr = -9868;
 constexpr OSStatus eventHotKeyExistsErr = -9878;
 
 // Replies and errors from xcb are malloc'ed; this frees them whatever path we leave by.
-template <class T> using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
-template <class T> XcbReply<T> own(T* reply)
+template <class T>
+using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
+template <class T>
+XcbReply<T> own(T* reply)
 {
     return XcbReply<T>(reply, &std::free);
 }
 
 // The one application event target; only its address matters.
 char applicationTargetToken;
-EventTargetRef applicationTarget()
-{
-    return reinterpret_cast<EventTargetRef>(&applicationTargetToken);
-}
+EventTargetRef applicationTarget() { return reinterpret_cast<EventTargetRef>(&applicationTargetToken); }
 
 // Virtual key codes of the digit keys 1 to 5, by position (5 is 23: 22 is the digit 6).
 int digitIndexForKeyCode(uint32_t keyCode)
@@ -159,10 +156,7 @@ bool X11HotKeyService::connectionUsable() const
     return x11 && x11->connection() == connection_ && !xcb_connection_has_error(connection_);
 }
 
-EventTargetRef X11HotKeyService::applicationEventTarget()
-{
-    return applicationTarget();
-}
+EventTargetRef X11HotKeyService::applicationEventTarget() { return applicationTarget(); }
 
 OSStatus X11HotKeyService::installEventHandler(EventTargetRef target, EventHandlerProcPtr handler, uint32_t numTypes,
                                                const EventTypeSpec* types, void* userData, EventHandlerRef* outRef)
@@ -315,9 +309,6 @@ void X11HotKeyService::dispatch(EventHotKeyID id)
     eventsInFlight_.erase(std::find(eventsInFlight_.begin(), eventsInFlight_.end(), ref));
 }
 
-std::shared_ptr<HotKeyService> makeHotKeyService()
-{
-    return std::make_shared<X11HotKeyService>();
-}
+std::shared_ptr<HotKeyService> makeHotKeyService() { return std::make_shared<X11HotKeyService>(); }
 
 } // namespace platform::linux_impl

@@ -1,10 +1,9 @@
 // Live HLS playback on libmpv, audio only. libmpv is loaded on the first play, so a tray app that
 // has not played yet does not carry its two hundred libraries. One mpv handle serves every player
 // the process makes: a new player costs a `loadfile` on a warm handle, not a new media core.
-#include "MediaEngine.h"
+#include "platform/linux/MpvMediaEngine.h"
 
-#include "Factories.h"
-#include "Mpris.h"
+#include "platform/linux/Mpris.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -63,7 +62,7 @@ public:
     decltype(&::mpv_observe_property) observe_property = nullptr;
     decltype(&::mpv_unobserve_property) unobserve_property = nullptr;
     decltype(&::mpv_set_wakeup_callback) set_wakeup_callback = nullptr;
-    decltype(&::mpv_command_async) command_async = nullptr;
+    decltype(&::mpv_command_node_async) command_node_async = nullptr;
     decltype(&::mpv_set_property_async) set_property_async = nullptr;
     decltype(&::mpv_get_property) get_property = nullptr;
     decltype(&::mpv_free_node_contents) free_node_contents = nullptr;
@@ -89,19 +88,19 @@ private:
     bool resolveAll(QString* error)
     {
         return resolve(client_api_version, "mpv_client_api_version", error) && resolve(create, "mpv_create", error)
-            && resolve(initialize, "mpv_initialize", error)
-            && resolve(terminate_destroy, "mpv_terminate_destroy", error)
-            && resolve(set_option_string, "mpv_set_option_string", error)
-            && resolve(error_string, "mpv_error_string", error)
-            && resolve(request_log_messages, "mpv_request_log_messages", error)
-            && resolve(observe_property, "mpv_observe_property", error)
-            && resolve(unobserve_property, "mpv_unobserve_property", error)
-            && resolve(set_wakeup_callback, "mpv_set_wakeup_callback", error)
-            && resolve(command_async, "mpv_command_async", error)
-            && resolve(set_property_async, "mpv_set_property_async", error)
-            && resolve(get_property, "mpv_get_property", error)
-            && resolve(free_node_contents, "mpv_free_node_contents", error)
-            && resolve(wait_event, "mpv_wait_event", error);
+               && resolve(initialize, "mpv_initialize", error)
+               && resolve(terminate_destroy, "mpv_terminate_destroy", error)
+               && resolve(set_option_string, "mpv_set_option_string", error)
+               && resolve(error_string, "mpv_error_string", error)
+               && resolve(request_log_messages, "mpv_request_log_messages", error)
+               && resolve(observe_property, "mpv_observe_property", error)
+               && resolve(unobserve_property, "mpv_unobserve_property", error)
+               && resolve(set_wakeup_callback, "mpv_set_wakeup_callback", error)
+               && resolve(command_node_async, "mpv_command_node_async", error)
+               && resolve(set_property_async, "mpv_set_property_async", error)
+               && resolve(get_property, "mpv_get_property", error)
+               && resolve(free_node_contents, "mpv_free_node_contents", error)
+               && resolve(wait_event, "mpv_wait_event", error);
     }
 
     void* handle_;
@@ -293,11 +292,10 @@ mpv_handle* MediaSession::makeCore()
     if (lcMedia().isDebugEnabled())
         lib_->request_log_messages(mpv, "warn");
 
-    if (lib_->initialize(mpv) < 0) {
+    if (lib_->initialize(mpv) < 0 || lib_->observe_property(mpv, TimePos, "time-pos", MPV_FORMAT_DOUBLE) < 0) {
         lib_->terminate_destroy(mpv);
         return nullptr;
     }
-    lib_->observe_property(mpv, TimePos, "time-pos", MPV_FORMAT_DOUBLE);
     lib_->set_wakeup_callback(mpv, &MediaSession::wakeup, this);
     return mpv;
 }
@@ -310,22 +308,78 @@ void MediaSession::wakeup(void* context)
         QMetaObject::invokeMethod(self, &MediaSession::drainEvents, Qt::QueuedConnection);
 }
 
-void MediaSession::command(std::initializer_list<const char*> args, uint64_t userdata)
+bool MediaSession::command(std::initializer_list<Argument> args, uint64_t userdata,
+                           std::initializer_list<Argument> fileOptions)
 {
     if (!mpv_)
-        return;
-    std::vector<const char*> argv(args);
-    argv.push_back(nullptr);
-    // Asynchronous, so the main thread never waits on the media core; requests keep their order.
-    lib_->command_async(mpv_, userdata, argv.data());
+        return false;
+    const auto stringNode = [](const char* value) {
+        mpv_node node{};
+        node.format = MPV_FORMAT_STRING;
+        node.u.string = const_cast<char*>(value); // libmpv copies what it is given
+        return node;
+    };
+    std::vector<char*> optionKeys;
+    std::vector<mpv_node> optionValues;
+    for (const Argument& option : fileOptions) {
+        optionKeys.push_back(const_cast<char*>(option.name));
+        optionValues.push_back(stringNode(option.value));
+    }
+    mpv_node_list optionList{int(optionValues.size()), optionValues.data(), optionKeys.data()};
+    std::vector<char*> keys;
+    std::vector<mpv_node> values;
+    for (const Argument& argument : args) {
+        keys.push_back(const_cast<char*>(argument.name));
+        values.push_back(stringNode(argument.value));
+    }
+    if (fileOptions.size() > 0) {
+        mpv_node options{};
+        options.format = MPV_FORMAT_NODE_MAP;
+        options.u.list = &optionList;
+        keys.push_back(const_cast<char*>("options"));
+        values.push_back(options);
+    }
+    mpv_node_list list{int(values.size()), values.data(), keys.data()};
+    mpv_node map{};
+    map.format = MPV_FORMAT_NODE_MAP;
+    map.u.list = &list;
+    // Named arguments: the positions of a command's arguments change between libmpv releases
+    // (0.38 put an index before loadfile's options), their names do not. Asynchronous, so the
+    // main thread never waits on the media core; requests keep their order. A command the core
+    // cannot parse is refused here, and no event ever answers it.
+    const int error = lib_->command_node_async(mpv_, userdata, &map);
+    if (error < 0)
+        reportRefusal(args.begin()->value, error);
+    return error >= 0;
 }
 
-void MediaSession::setPause(bool paused)
+bool MediaSession::setPause(bool paused)
 {
     if (!mpv_)
-        return;
+        return false;
     int flag = paused ? 1 : 0;
-    lib_->set_property_async(mpv_, plainCommand, "pause", MPV_FORMAT_FLAG, &flag);
+    const int error = lib_->set_property_async(mpv_, plainCommand, "pause", MPV_FORMAT_FLAG, &flag);
+    if (error < 0)
+        reportRefusal("pause", error);
+    return error >= 0;
+}
+
+void MediaSession::reportRefusal(const char* what, int error)
+{
+    // A refusal means this libmpv does not take our commands: the same one is refused again on
+    // every retry, so say it once, loudly.
+    if (refusalReported_)
+        return;
+    refusalReported_ = true;
+    qCCritical(lcMedia).noquote() << "libmpv refused" << what << "(" << lib_->error_string(error) << ")";
+}
+
+void MediaSession::setFailed(bool failed)
+{
+    if (failed_ == failed)
+        return;
+    failed_ = failed;
+    Q_EMIT failedChanged(failed);
 }
 
 void MediaSession::watchCache(bool on)
@@ -334,11 +388,13 @@ void MediaSession::watchCache(bool on)
     // only a playing stream needs it pushed. A paused one is asked when someone wants to know.
     if (!mpv_ || on == cacheWatched_)
         return;
-    if (on)
-        lib_->observe_property(mpv_, CacheState, "demuxer-cache-state", MPV_FORMAT_NODE);
+    const int error = on ? lib_->observe_property(mpv_, CacheState, "demuxer-cache-state", MPV_FORMAT_NODE)
+                         : lib_->unobserve_property(mpv_, CacheState);
+    // Unwatched, the ranges are asked for on request instead.
+    if (error < 0)
+        reportRefusal("demuxer-cache-state", error);
     else
-        lib_->unobserve_property(mpv_, CacheState);
-    cacheWatched_ = on;
+        cacheWatched_ = on;
 }
 
 void MediaSession::start(const void* owner, const MediaItem* item, const QString& url)
@@ -358,8 +414,8 @@ void MediaSession::resume(const void* owner)
     if (!owns(owner))
         return;
     wantPlay_ = true;
-    if (entry_ != Entry::None && !retryTimer_.isActive()) {
-        setPause(false);
+    // A core that refuses to unpause cannot be trusted with the stream it holds: open it anew.
+    if (entry_ != Entry::None && !retryTimer_.isActive() && setPause(false)) {
         watchCache(true);
         lastProgress_ = Clock::now();
         watchdogTimer_.start();
@@ -377,7 +433,9 @@ void MediaSession::pause(const void* owner)
     wantPlay_ = false;
     retryTimer_.stop();
     watchdogTimer_.stop();
-    setPause(true);
+    // A core that will not pause must not go on sounding: drop the stream instead.
+    if (!setPause(true))
+        silence();
     watchCache(false);
 }
 
@@ -394,7 +452,7 @@ void MediaSession::silence()
     // Pausing corks the audio stream at once; `stop` then closes the connection and drops the
     // buffers. Both are queued, so the caller does not wait for either.
     setPause(true);
-    command({"stop"});
+    command({{"name", "stop"}});
     watchCache(false);
     entry_ = Entry::None;
 }
@@ -410,6 +468,7 @@ void MediaSession::forget()
     timePos_.reset();
     pendingSeek_.reset();
     cachedRanges_.clear();
+    setFailed(false);
 }
 
 void MediaSession::seek(const void* owner, double seconds)
@@ -417,7 +476,8 @@ void MediaSession::seek(const void* owner, double seconds)
     if (!owns(owner) || entry_ != Entry::Playing || !std::isfinite(seconds))
         return;
     const QByteArray target = QByteArray::number(seconds, 'f', 6);
-    command({"seek", target.constData(), "absolute+exact"});
+    if (!command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}))
+        return;
     // Until the core has carried it out, the position is where we asked to go: a second skip
     // right after the first builds on it.
     pendingSeek_ = seconds;
@@ -467,6 +527,7 @@ void MediaSession::load()
     if (!mpv_) {
         mpv_ = makeCore();
         if (!mpv_) {
+            setFailed(true);
             // A library that is not there will not appear by retrying; a core that failed might.
             if (!libraryMissing_)
                 scheduleRetry();
@@ -485,7 +546,16 @@ void MediaSession::load()
     const QByteArray url = url_.toUtf8();
     // Unpausing as a per-file option takes effect only once the previous stream is gone, so the
     // old channel cannot sound again while the new one opens.
-    command({"loadfile", url.constData(), "replace", "pause=no"}, loadGeneration_);
+    if (!command({{"name", "loadfile"}, {"url", url.constData()}, {"flags", "replace"}}, loadGeneration_,
+                 {{"pause", "no"}})) {
+        // Refused outright: nothing will play, so the player must not claim to, and the
+        // retries back off as for any failed load.
+        entry_ = Entry::None;
+        setFailed(true);
+        scheduleRetry();
+        return;
+    }
+    setFailed(false);
     watchCache(true);
     watchdogTimer_.start();
     qCDebug(lcMedia) << "load" << url_ << "generation" << loadGeneration_;
@@ -649,7 +719,8 @@ void MediaSession::shutdown()
         const auto started = Clock::now();
         lib->terminate_destroy(mpv);
         qCDebug(lcMedia) << "media core destroyed in"
-                         << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count() << "ms";
+                         << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count()
+                         << "ms";
     });
 }
 
@@ -706,7 +777,8 @@ public:
         session_->pause(this);
     }
 
-    float rate() const override { return playing_ && session_->owns(this) ? 1.0f : 0.0f; }
+    // A stream the engine cannot play does not count as playing, whatever was asked.
+    float rate() const override { return playing_ && session_->owns(this) && !session_->failed() ? 1.0f : 0.0f; }
 
     std::shared_ptr<MediaItem> currentItem() const override { return item_; }
 
@@ -739,6 +811,7 @@ public:
             return alive ? alive->currentPosition() : std::nullopt;
         });
         QObject::connect(session_.get(), &MediaSession::seeked, session_.get(), &announceMprisSeek);
+        QObject::connect(session_.get(), &MediaSession::failedChanged, session_.get(), &setMprisPlaybackFailed);
     }
 
     std::shared_ptr<MediaItem> itemWithURL(const URL& url) override
@@ -757,9 +830,6 @@ private:
 
 } // namespace
 
-std::shared_ptr<MediaEngine> makeMediaEngine()
-{
-    return std::make_shared<MpvMediaEngine>();
-}
+std::shared_ptr<MediaEngine> makeMediaEngine() { return std::make_shared<MpvMediaEngine>(); }
 
 } // namespace platform::linux_impl

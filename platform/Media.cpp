@@ -1,5 +1,5 @@
 // Exact rational time arithmetic for seeking within a live stream's seekable range.
-#include "Media.h"
+#include "platform/Media.h"
 
 #include <cmath>
 #include <cstdlib>

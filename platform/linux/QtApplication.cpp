@@ -1,7 +1,7 @@
 // The application object on QApplication: runs the event loop, tells the delegate once that
 // launching has finished, and ends on the quit entry, SIGINT or SIGTERM with status 0.
-#include "Configuration.h"
-#include "Factories.h"
+#include "platform/linux/QtApplication.h"
+#include "platform/Configuration.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -26,8 +26,8 @@ extern "C" void onTerminationSignal(int signal)
 {
     const int savedErrno = errno;
     const char byte = char(signal);
-    if (signalWriteFd >= 0)
-        [[maybe_unused]] auto written = ::write(signalWriteFd, &byte, 1);
+    if (signalWriteFd >= 0) [[maybe_unused]]
+        auto written = ::write(signalWriteFd, &byte, 1);
     errno = savedErrno;
 }
 

@@ -1,13 +1,12 @@
 // The login-item service on XDG autostart: writes, reads and removes our autostart entry.
-#include "LoginAutostart.h"
+#include "platform/linux/XdgAutostart.h"
 
-#include "Factories.h"
+#include "platform/linux/AtomicFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <optional>
@@ -81,20 +80,6 @@ bool hasControlCharacters(const QString& text)
             return true;
     }
     return false;
-}
-
-bool writeEntry(const QString& path, const QByteArray& entry)
-{
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(entry) != entry.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
 }
 
 } // namespace
@@ -187,7 +172,7 @@ LoginItemStatus XdgAutostartLoginItem::status()
 bool XdgAutostartLoginItem::registerService()
 {
     const QByteArray entry = autostartEntry(executable_);
-    return !entry.isEmpty() && writeEntry(userEntryPath(), entry);
+    return !entry.isEmpty() && writeFileAtomically(userEntryPath(), entry);
 }
 
 bool XdgAutostartLoginItem::unregisterService()
@@ -198,8 +183,8 @@ bool XdgAutostartLoginItem::unregisterService()
         return false;
     // A system-wide entry of ours would start us anyway: the user's hidden entry switches it off.
     if (systemEntryEnabled())
-        return writeEntry(path, QByteArrayLiteral("[Desktop Entry]\nType=Application\nName=Kovra Radio\n"
-                                                  "Exec=kovra-radio\nHidden=true\n"));
+        return writeFileAtomically(path, QByteArrayLiteral("[Desktop Entry]\nType=Application\nName=Kovra Radio\n"
+                                                           "Exec=kovra-radio\nHidden=true\n"));
     return true;
 }
 

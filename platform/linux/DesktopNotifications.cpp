@@ -1,8 +1,7 @@
 // org.freedesktop.Notifications client: the start-up authorisation request and the notifier.
-#include "NotifDesktop.h"
+#include "platform/linux/DesktopNotifications.h"
 
-#include "AppcastFeed.h"
-#include "Factories.h"
+#include "platform/linux/AppcastFeed.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
@@ -42,9 +41,8 @@ void DesktopNotificationCenter::requestAuthorization(
         completion = [](bool, std::optional<std::string>) {};
     if (!bus_.isConnected()) {
         // Still answered later, as with a server: the caller never runs inside its own request.
-        QTimer::singleShot(0, this, [completion = std::move(completion)] {
-            completion(false, std::string("no D-Bus session bus"));
-        });
+        QTimer::singleShot(
+            0, this, [completion = std::move(completion)] { completion(false, std::string("no D-Bus session bus")); });
         return;
     }
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call("GetServerInformation"), CallTimeoutMs), this);

@@ -2,7 +2,9 @@
 // application makes at start-up, and the notifier the update check tells its result through.
 #pragma once
 
-#include "../Notifications.h"
+#include <memory>
+
+#include "platform/Notifications.h"
 
 #include <QDBusConnection>
 #include <QHash>
@@ -55,5 +57,7 @@ private:
     // The download link of each notification of ours still on screen.
     QHash<uint, QUrl> links_;
 };
+
+std::shared_ptr<NotificationCenter> makeNotificationCenter();
 
 } // namespace platform::linux_impl

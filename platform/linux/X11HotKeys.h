@@ -2,7 +2,7 @@
 // connection, delivered to the installed event handler one call per physical press.
 #pragma once
 
-#include "HotKeys.h"
+#include "platform/HotKeys.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>
@@ -72,5 +72,7 @@ private:
     std::vector<const void*> eventsInFlight_;
     QObject queue_; // context of the queued deliveries; they die with the service
 };
+
+std::shared_ptr<HotKeyService> makeHotKeyService();
 
 } // namespace platform::linux_impl

@@ -2,7 +2,9 @@
 // read afresh on every lookup and replaced atomically on every write.
 #pragma once
 
-#include "UserDefaults.h" // the interface, platform/UserDefaults.h
+#include <memory>
+
+#include "platform/UserDefaults.h" // the interface, platform/UserDefaults.h
 
 #include <QString>
 
@@ -25,5 +27,7 @@ public:
 private:
     QString filePath_;
 };
+
+std::shared_ptr<UserDefaults> makeUserDefaults();
 
 } // namespace platform::linux_impl

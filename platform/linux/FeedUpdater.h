@@ -2,8 +2,8 @@
 // https), weighs it against our version and tells the result once.
 #pragma once
 
-#include "../Updater.h"
-#include "AppcastFeed.h"
+#include "platform/Updater.h"
+#include "platform/linux/AppcastFeed.h"
 
 #include <QObject>
 #include <QPointer>
@@ -84,5 +84,7 @@ struct UpdateMessage {
 };
 UpdateMessage updateMessage(const UpdateCheckResult& result, const QString& currentVersion);
 void notifyUpdateResult(DesktopNotifier& notifier, const UpdateCheckResult& result, const QString& currentVersion);
+
+std::shared_ptr<UpdaterFactory> makeUpdaterFactory();
 
 } // namespace platform::linux_impl

@@ -1,7 +1,6 @@
 // Fonts, text measuring, the antenna symbol and drawing into images, on QPainter. Images keep
 // what was drawn as a list of operations and replay it at the device size they are shown at.
-#include "Factories.h"
-#include "QtGraphics.h"
+#include "platform/linux/QtGraphics.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -16,10 +15,7 @@
 
 // The compiled-in resources live in a static library: nothing else references their
 // initialiser, so the linker would drop it unless we call it.
-static void initResources()
-{
-    Q_INIT_RESOURCE(resources);
-}
+static void initResources() { Q_INIT_RESOURCE(resources); }
 
 namespace platform::linux_impl {
 
@@ -56,10 +52,7 @@ public:
     bool isTemplate() const override { return template_; }
 
     void paint(QPainter& painter, const QRectF& target) const override { renderer_->render(&painter, target); }
-    std::shared_ptr<const PaintableImage> snapshot() const override
-    {
-        return std::make_shared<SymbolImage>(*this);
-    }
+    std::shared_ptr<const PaintableImage> snapshot() const override { return std::make_shared<SymbolImage>(*this); }
     // The artwork behind a name never changes while we run.
     const QString& contentKey() const override { return key_; }
 
@@ -117,10 +110,7 @@ public:
             std::visit([&](const auto& op) { replay(painter, op); }, operation);
         painter.restore();
     }
-    std::shared_ptr<const PaintableImage> snapshot() const override
-    {
-        return std::make_shared<CanvasImage>(*this);
-    }
+    std::shared_ptr<const PaintableImage> snapshot() const override { return std::make_shared<CanvasImage>(*this); }
     const QString& contentKey() const override { return key_; }
 
 private:
@@ -233,8 +223,8 @@ QImage PaintableImage::renderSquare(int side) const
     QPainter painter(&image);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
     // Whole-pixel offsets keep vertical and horizontal edges crisp.
-    paint(painter, QRectF(QPointF(std::floor((side - drawn.width()) / 2), std::floor((side - drawn.height()) / 2)),
-                          drawn));
+    paint(painter,
+          QRectF(QPointF(std::floor((side - drawn.width()) / 2), std::floor((side - drawn.height()) / 2)), drawn));
     return image;
 }
 

@@ -1,9 +1,9 @@
 // The status item on QSystemTrayIcon: the drawn image as icon, the title as tooltip, and the
 // menu model rendered into one QMenu that lives as long as the item. The icon appears once a
 // tray host is there, also when the host starts after us.
-#include "Factories.h"
-#include "MenuRendering.h"
-#include "QtGraphics.h"
+#include "platform/linux/SniStatusBar.h"
+#include "platform/linux/MenuRendering.h"
+#include "platform/linux/QtGraphics.h"
 
 #include <QCursor>
 #include <QDBusConnection>
@@ -42,8 +42,7 @@ bool xembedTrayExists()
         return false;
     static const char name[] = "_NET_SYSTEM_TRAY_S0";
     std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr),
-        &std::free);
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr), &std::free);
     if (!atom || atom->atom == XCB_ATOM_NONE)
         return false;
     std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
@@ -91,9 +90,9 @@ public Q_SLOTS:
             announce();
             return;
         }
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
+                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
         get << QString::fromLatin1(kWatcherService) << QStringLiteral("IsStatusNotifierHostRegistered");
         // Asynchronous, with a short timeout: a hung watcher must not freeze the menu.
         auto* call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get, 1000), this);
@@ -387,4 +386,4 @@ std::shared_ptr<StatusBar> makeStatusBar() { return std::make_shared<QtStatusBar
 
 } // namespace platform::linux_impl
 
-#include "StatusBar.moc"
+#include "SniStatusBar.moc"

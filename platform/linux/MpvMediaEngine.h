@@ -2,7 +2,7 @@
 // lent to whichever player was last told to play, with reconnection of failed or stalled live streams.
 #pragma once
 
-#include "Media.h"
+#include "platform/Media.h"
 
 #include <QObject>
 #include <QString>
@@ -41,6 +41,9 @@ public:
     void release(const void* owner);
     void seek(const void* owner, double seconds);
 
+    // The current player's stream cannot play: libmpv is unusable or refused the load.
+    bool failed() const { return failed_; }
+
     bool owns(const void* owner) const { return owner_ != nullptr && owner_ == owner; }
     bool serves(const MediaItem* item) const { return owner_ != nullptr && item_ == item; }
     // Seconds, or none while the position is unknown.
@@ -55,6 +58,7 @@ public:
 Q_SIGNALS:
     // An exact seek has been carried out; playback goes on from this position (seconds).
     void seeked(double seconds);
+    void failedChanged(bool failed);
 
 private:
     enum class Entry { None, Loading, Playing };
@@ -69,9 +73,18 @@ private:
     void watchdog();
     void drainEvents();
     void handleEvent(const mpv_event& event);
-    void setPause(bool paused);
+    // One argument of a command in libmpv's named form.
+    struct Argument {
+        const char* name;
+        const char* value;
+    };
+    // Each returns false when the core refused the request.
+    bool command(std::initializer_list<Argument> args, uint64_t userdata = 0,
+                 std::initializer_list<Argument> fileOptions = {});
+    bool setPause(bool paused);
     void watchCache(bool on);
-    void command(std::initializer_list<const char*> args, uint64_t userdata = 0);
+    void reportRefusal(const char* what, int error);
+    void setFailed(bool failed);
     static void wakeup(void* context);
 
     std::shared_ptr<const MpvLibrary> lib_;
@@ -79,6 +92,8 @@ private:
     mpv_handle* mpv_ = nullptr;
     bool cacheWatched_ = false;
     bool shutDown_ = false;
+    bool failed_ = false;
+    bool refusalReported_ = false;
     std::thread destroyer_;
     std::atomic<bool> drainQueued_{false};
 
@@ -104,5 +119,7 @@ private:
     Clock::time_point lastProgress_;
     std::optional<Clock::time_point> playingSince_;
 };
+
+std::shared_ptr<MediaEngine> makeMediaEngine();
 
 } // namespace platform::linux_impl

@@ -1,8 +1,8 @@
 // The per-user defaults store: one JSON object in $XDG_CONFIG_HOME/kovra-radio/settings.json,
 // read afresh on every lookup and replaced atomically on every write.
-#include "DefaultsStore.h"
+#include "platform/linux/JsonUserDefaults.h"
 
-#include "Factories.h"
+#include "platform/linux/AtomicFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,10 +12,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QLockFile>
-#include <QSaveFile>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace platform::linux_impl {
 namespace {
@@ -66,16 +62,6 @@ DefaultsValue toDefaultsValue(const QJsonValue& value)
     }
 }
 
-// The rename is durable only once the directory entry is on disk too.
-void syncDirectory(const QString& directory)
-{
-    const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 } // namespace
 
 JsonUserDefaults::JsonUserDefaults(QString filePath) : filePath_(std::move(filePath)) {}
@@ -104,12 +90,9 @@ std::optional<std::vector<DefaultsValue>> JsonUserDefaults::arrayForKey(const st
 
 void JsonUserDefaults::setObject(const std::vector<std::string>& array, const std::string& key)
 {
-    const QString directory = QFileInfo(filePath_).absolutePath();
-    if (!QDir().mkpath(directory))
-        return;
-
     // Keeps two writers from losing each other's keys. A lock held for long belongs to a stuck
     // process: then write anyway rather than drop the change or wait.
+    QDir().mkpath(QFileInfo(filePath_).absolutePath());
     QLockFile lock(filePath_ + QStringLiteral(".lock"));
     lock.setStaleLockTime(5000);
     lock.tryLock(200);
@@ -122,21 +105,10 @@ void JsonUserDefaults::setObject(const std::vector<std::string>& array, const st
         list.append(QString::fromStdString(element));
     document.object.insert(QString::fromStdString(key), list);
 
-    // A temporary file beside the old one, flushed to disk, then renamed over it: a crash at any
-    // point leaves either the old file or the new one, never a mix.
-    // Unbuffered and synced by hand: a buffered QSaveFile renames a short file into place when the
-    // flush inside commit() fails (a full disk, a file size limit).
-    QSaveFile file(filePath_);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return;
+    // A crash at any point leaves either the old file or the new one; a failed write leaves the old.
     const QByteArray text = QJsonDocument(document.object).toJson(QJsonDocument::Indented);
-    if (file.write(text) != text.size() || ::fsync(file.handle()) != 0) {
-        file.cancelWriting();
-        return;
-    }
-    if (file.commit())
-        syncDirectory(directory);
+    if (!writeFileAtomically(filePath_, text))
+        qWarning("kovra-radio: could not save the settings to %s", qPrintable(filePath_));
 }
 
 std::shared_ptr<UserDefaults> makeUserDefaults()

@@ -1,6 +1,6 @@
 // The menu's fixed texts from the translation tables compiled into the binary, in the user's
 // language (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), English when we have no table for it.
-#include "Factories.h"
+#include "platform/linux/QtLocalization.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -10,7 +10,8 @@ namespace platform::linux_impl {
 
 namespace {
 
-const char* const kContext = "MenuManager";
+// One table for the whole application: keys are unique across it.
+const char* const kContext = "kovra-radio";
 
 class QtLocalization final : public Localization {
 public:
@@ -19,8 +20,8 @@ public:
         // As with a bundle's development language: a language we have no table for reads in
         // English, not in bare keys.
         if (translator_.load(QLocale::system(), QStringLiteral("kovra-radio"), QStringLiteral("_"),
-                             QStringLiteral(":/translations")) ||
-            translator_.load(QStringLiteral("kovra-radio_en"), QStringLiteral(":/translations")))
+                             QStringLiteral(":/translations"))
+            || translator_.load(QStringLiteral("kovra-radio_en"), QStringLiteral(":/translations")))
             QCoreApplication::installTranslator(&translator_);
     }
     ~QtLocalization() override { QCoreApplication::removeTranslator(&translator_); }

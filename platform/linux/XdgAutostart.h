@@ -1,7 +1,9 @@
 // Launch at login through XDG autostart: our entry $XDG_CONFIG_HOME/autostart/kovra-radio.desktop.
 #pragma once
 
-#include "../LoginItem.h"
+#include <memory>
+
+#include "platform/LoginItem.h"
 
 #include <QByteArray>
 #include <QString>
@@ -32,5 +34,7 @@ QString desktopExecArgument(const QString& argument);
 QByteArray autostartEntry(const QString& executable);
 // Whether an entry's text asks the session to start it: not Hidden, not switched off.
 bool autostartEntryEnabled(const QByteArray& entry);
+
+std::shared_ptr<LoginItemService> makeLoginItemService();
 
 } // namespace platform::linux_impl
