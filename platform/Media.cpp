@@ -18,7 +18,7 @@ MediaTime MediaTime::makeWithSeconds(double seconds, int32_t preferredTimescale)
     if (!std::isfinite(seconds) || preferredTimescale <= 0)
         return MediaTime{};
     const double value = std::round(seconds * preferredTimescale);
-    if (std::fabs(value) > double(std::numeric_limits<int64_t>::max() / 2))
+    if (std::fabs(value) > double(std::numeric_limits<int64_t>::max()) / 2)
         return MediaTime{};
     return MediaTime{int64_t(value), preferredTimescale};
 }

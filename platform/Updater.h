@@ -10,7 +10,7 @@ namespace platform {
 
 class UpdaterController : public MenuTarget {
 public:
-    virtual ~UpdaterController() = default;
+    ~UpdaterController() override = default;
     virtual void checkForUpdates() = 0;
 
     bool performAction(const std::string& selector, const MenuItem&) override

@@ -8,8 +8,8 @@ namespace platform::linux_impl {
 namespace {
 
 // The appcast format's own XML namespace for its version attributes and elements.
-const QString AppcastNamespace = QStringLiteral("http://www.andymatuschak.org/xml-namespaces/sparkle");
-constexpr qsizetype MaxVersionLength = 64;
+const QString kAppcastNamespace = QStringLiteral("http://www.andymatuschak.org/xml-namespaces/sparkle");
+constexpr qsizetype kMaxVersionLength = 64;
 
 enum class RunKind { Number, Letters };
 
@@ -83,16 +83,16 @@ struct Candidate {
 void readEnclosure(QXmlStreamReader& xml, Candidate& item)
 {
     const auto attributes = xml.attributes();
-    const QString os = attributes.value(AppcastNamespace, QLatin1String("os")).toString().trimmed();
+    const QString os = attributes.value(kAppcastNamespace, QLatin1String("os")).toString().trimmed();
     const bool forUs = os.isEmpty() || os.compare(u"linux", Qt::CaseInsensitive) == 0;
     // The first enclosure meant for this system wins; a later one fills only what is missing.
     if (forUs && item.enclosureURL.isEmpty()) {
         item.enclosureURL = attributes.value(QLatin1String("url")).toString().trimmed();
         if (item.version.isEmpty())
-            item.version = attributes.value(AppcastNamespace, QLatin1String("version")).toString().trimmed();
+            item.version = attributes.value(kAppcastNamespace, QLatin1String("version")).toString().trimmed();
         if (item.shortVersion.isEmpty())
             item.shortVersion =
-                attributes.value(AppcastNamespace, QLatin1String("shortVersionString")).toString().trimmed();
+                attributes.value(kAppcastNamespace, QLatin1String("shortVersionString")).toString().trimmed();
     } else if (!forUs && item.enclosureURL.isEmpty()) {
         item.otherSystem = true;
     }
@@ -109,9 +109,9 @@ Candidate readItem(QXmlStreamReader& xml)
             readEnclosure(xml, item);
         } else if (ns.isEmpty() && name == u"link") {
             item.linkText = xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
-        } else if (ns == AppcastNamespace && name == u"version") {
+        } else if (ns == kAppcastNamespace && name == u"version") {
             item.version = xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
-        } else if (ns == AppcastNamespace && name == u"shortVersionString") {
+        } else if (ns == kAppcastNamespace && name == u"shortVersionString") {
             item.shortVersion = xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
         } else {
             xml.skipCurrentElement();
@@ -131,7 +131,7 @@ std::optional<AppcastItem> usableItem(const Candidate& c)
     if (!isSecureDownloadURL(url))
         return std::nullopt;
     const bool shortIsFit =
-        !c.shortVersion.isEmpty() && c.shortVersion.size() <= MaxVersionLength && isPrintableLine(c.shortVersion);
+        !c.shortVersion.isEmpty() && c.shortVersion.size() <= kMaxVersionLength && isPrintableLine(c.shortVersion);
     return AppcastItem{c.version, shortIsFit ? c.shortVersion : c.version, url};
 }
 
@@ -161,7 +161,7 @@ int compareVersions(QStringView a, QStringView b)
 
 bool isUsableVersion(QStringView version)
 {
-    if (version.isEmpty() || version.size() > MaxVersionLength || !isPrintableLine(version))
+    if (version.isEmpty() || version.size() > kMaxVersionLength || !isPrintableLine(version))
         return false;
     for (QChar c : version) {
         if (c >= u'0' && c <= u'9')
@@ -177,7 +177,7 @@ bool isSecureDownloadURL(const QUrl& url)
 
 std::optional<AppcastItem> newestAppcastItem(const QByteArray& feed)
 {
-    if (feed.size() > AppcastMaxBytes)
+    if (feed.size() > kAppcastMaxBytes)
         return std::nullopt;
     QXmlStreamReader xml(feed);
     if (!xml.readNextStartElement() || xml.name() != u"rss" || !xml.namespaceUri().isEmpty())

@@ -12,7 +12,7 @@
 namespace platform::linux_impl {
 
 // A feed larger than this is refused unread; real feeds are a few kilobytes.
-constexpr qint64 AppcastMaxBytes = 1024 * 1024;
+constexpr qint64 kAppcastMaxBytes = qint64{1024} * 1024;
 
 // Orders two version texts: negative when a is older than b, 0 when equal, positive when newer.
 // Digit runs compare as numbers (of any length), letter runs as text and rank below numbers

@@ -16,17 +16,17 @@ namespace platform::linux_impl {
 
 namespace {
 
-constexpr auto Service = "org.freedesktop.Notifications";
-constexpr auto Path = "/org/freedesktop/Notifications";
-constexpr auto Interface = "org.freedesktop.Notifications";
+constexpr auto kService = "org.freedesktop.Notifications";
+constexpr auto kPath = "/org/freedesktop/Notifications";
+constexpr auto kInterface = "org.freedesktop.Notifications";
 // A server started by bus activation can take a moment; nothing waits for the answer anyway.
-constexpr int CallTimeoutMs = 10000;
+constexpr int kCallTimeoutMs = 10000;
 // Bounds what a misbehaving server can make us remember.
-constexpr qsizetype MaxRememberedLinks = 16;
+constexpr qsizetype kMaxRememberedLinks = 16;
 
 QDBusMessage call(const char* method)
 {
-    return QDBusMessage::createMethodCall(QLatin1String(Service), QLatin1String(Path), QLatin1String(Interface),
+    return QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface),
                                           QLatin1String(method));
 }
 
@@ -38,14 +38,14 @@ void DesktopNotificationCenter::requestAuthorization(
     unsigned /*options*/, std::function<void(bool granted, std::optional<std::string> error)> completion)
 {
     if (!completion)
-        completion = [](bool, std::optional<std::string>) {};
+        completion = [](bool, const std::optional<std::string>&) {};
     if (!bus_.isConnected()) {
         // Still answered later, as with a server: the caller never runs inside its own request.
         QTimer::singleShot(
             0, this, [completion = std::move(completion)] { completion(false, std::string("no D-Bus session bus")); });
         return;
     }
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call("GetServerInformation"), CallTimeoutMs), this);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call("GetServerInformation"), kCallTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [completion = std::move(completion)](QDBusPendingCallWatcher* w) {
                 w->deleteLater();
@@ -63,9 +63,9 @@ DesktopNotifier::DesktopNotifier(QDBusConnection bus, QObject* parent)
     if (!bus_.isConnected())
         return;
     // Signals are taken only from the owner of the server name, and only for our own ids.
-    bus_.connect(QLatin1String(Service), QLatin1String(Path), QLatin1String(Interface), QStringLiteral("ActionInvoked"),
-                 this, SLOT(onActionInvoked(uint, QString)));
-    bus_.connect(QLatin1String(Service), QLatin1String(Path), QLatin1String(Interface),
+    bus_.connect(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface),
+                 QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
+    bus_.connect(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface),
                  QStringLiteral("NotificationClosed"), this, SLOT(onNotificationClosed(uint, uint)));
 }
 
@@ -73,9 +73,9 @@ DesktopNotifier::~DesktopNotifier()
 {
     if (!bus_.isConnected())
         return;
-    bus_.disconnect(QLatin1String(Service), QLatin1String(Path), QLatin1String(Interface),
+    bus_.disconnect(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface),
                     QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
-    bus_.disconnect(QLatin1String(Service), QLatin1String(Path), QLatin1String(Interface),
+    bus_.disconnect(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface),
                     QStringLiteral("NotificationClosed"), this, SLOT(onNotificationClosed(uint, uint)));
 }
 
@@ -87,7 +87,7 @@ void DesktopNotifier::postNotification(const QString& summary, const QString& bo
         return;
     const QUrl link = isSecureDownloadURL(downloadLink) ? downloadLink : QUrl();
     // A server that renders markup would read '&' or '<' in a link as markup: ask first.
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call("GetCapabilities"), CallTimeoutMs), this);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call("GetCapabilities"), kCallTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, summary, body, link](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         const QDBusPendingReply<QStringList> reply = *w;
@@ -108,7 +108,7 @@ void DesktopNotifier::notify(const QString& summary, const QString& body, const 
     message << QStringLiteral("Kovra Radio") << shownId_ << QStringLiteral("kovra-radio") << summary
             << (markup ? body.toHtmlEscaped() : body) << actions << hints << qint32(-1);
 
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message, CallTimeoutMs), this);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message, kCallTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, link](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         const QDBusPendingReply<uint> reply = *w;
@@ -118,7 +118,7 @@ void DesktopNotifier::notify(const QString& summary, const QString& body, const 
         links_.remove(shownId_);
         shownId_ = id;
         if (link.isValid() && id != 0) {
-            if (links_.size() >= MaxRememberedLinks)
+            if (links_.size() >= kMaxRememberedLinks)
                 links_.clear();
             links_.insert(id, link);
         }
@@ -132,8 +132,9 @@ void DesktopNotifier::onActionInvoked(uint id, const QString& actionKey)
     const auto found = links_.constFind(id);
     if (found == links_.constEnd())
         return;
-    // The link was checked when we posted it; the server only names which one.
-    const QUrl link = *found;
+    // The link was checked when we posted it; the server only names which one. A copy: opening it
+    // may post a notification and change what we remember.
+    QUrl link = *found;
     if (isSecureDownloadURL(link) && opener_)
         opener_(link);
 }

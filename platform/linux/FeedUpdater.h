@@ -24,7 +24,7 @@ class DesktopNotifier;
 
 struct UpdateFetchLimits {
     int timeoutMs = 15000; // for the whole fetch, redirects included
-    qint64 maxBytes = AppcastMaxBytes;
+    qint64 maxBytes = kAppcastMaxBytes;
     int maxRedirects = 5;
 };
 

@@ -33,8 +33,8 @@ StoredDocument load(const QString& path)
         document.readable = false;
         return document;
     }
-    QByteArray text = file.read(JsonUserDefaults::maxFileSize + 1);
-    if (file.error() != QFileDevice::NoError || text.size() > JsonUserDefaults::maxFileSize) {
+    QByteArray text = file.read(JsonUserDefaults::kMaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError || text.size() > JsonUserDefaults::kMaxFileSize) {
         document.readable = false;
         return document;
     }
@@ -83,7 +83,7 @@ std::optional<std::vector<DefaultsValue>> JsonUserDefaults::arrayForKey(const st
     const QJsonArray array = value.toArray();
     std::vector<DefaultsValue> result;
     result.reserve(size_t(array.size()));
-    for (const QJsonValue& element : array)
+    for (const auto& element : array)
         result.push_back(toDefaultsValue(element));
     return result;
 }

@@ -22,7 +22,7 @@ public:
     // $XDG_CONFIG_HOME/kovra-radio/settings.json, with ~/.config when the variable is unset or not absolute.
     static QString defaultFilePath();
     // Larger files are refused rather than read: nothing we write comes near this.
-    static constexpr qint64 maxFileSize = 1024 * 1024;
+    static constexpr qint64 kMaxFileSize = qint64{1024} * 1024;
 
 private:
     QString filePath_;

@@ -152,7 +152,7 @@ public Q_SLOTS:
     void OpenUri(const QString&) {}
 
 Q_SIGNALS:
-    void Seeked(qlonglong Position);
+    void Seeked(qlonglong Position); // NOLINT(readability-identifier-naming): the D-Bus argument name
 
 private:
     void run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval, const QDBusMessage& message);

@@ -113,6 +113,48 @@ public:
     std::shared_ptr<const PaintableImage> snapshot() const override { return std::make_shared<CanvasImage>(*this); }
     const QString& contentKey() const override { return key_; }
 
+protected:
+    // Tray slots are square and 16 to 24 pixels small: a wide picture of a text (the flag)
+    // followed by symbols, merely scaled to fit, is a strip a few pixels high. Instead the text
+    // fills the slot, cropped evenly at its sides, and the symbols become a badge in the lower
+    // right corner. Any other picture is scaled to fit.
+    void paintSquare(QPainter& painter, int side) const override
+    {
+        const auto* text = operations_.empty() ? nullptr : std::get_if<TextOperation>(&operations_.front());
+        QRectF symbolBounds;
+        for (const auto& operation : operations_) {
+            if (const auto* op = std::get_if<ImageOperation>(&operation))
+                symbolBounds |= qtRect(op->in);
+        }
+        const QImage ink = text ? inkOf(*text) : QImage();
+        if (ink.isNull() || symbolBounds.isEmpty() || size_.width <= size_.height) {
+            PaintableImage::paintSquare(painter, side);
+            return;
+        }
+        const int textHeight = std::max(1, int(std::lround(side * kSquareTextShare)));
+        const double shape = double(side) / textHeight;
+        QRect crop = ink.rect();
+        if (crop.width() > crop.height() * shape)
+            crop.setWidth(int(std::lround(crop.height() * shape)));
+        else
+            crop.setHeight(int(std::lround(crop.width() / shape)));
+        crop.moveCenter(ink.rect().center());
+        // Scaled in one smooth step: the painter's own filter aliases at such a reduction.
+        painter.drawImage(QPoint(0, (side - textHeight) / 2),
+                          ink.copy(crop).scaled(side, textHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+
+        const double badge = std::round(side * kSquareBadgeShare);
+        const double scale = badge / std::max(symbolBounds.width(), symbolBounds.height());
+        const QPointF badgeCorner(side - symbolBounds.width() * scale, side - symbolBounds.height() * scale);
+        for (const auto& operation : operations_) {
+            if (const auto* op = std::get_if<ImageOperation>(&operation)) {
+                const QRectF in = qtRect(op->in);
+                op->image->paint(
+                    painter, QRectF(badgeCorner + (in.topLeft() - symbolBounds.topLeft()) * scale, in.size() * scale));
+            }
+        }
+    }
+
 private:
     struct TextOperation {
         QString text;
@@ -124,6 +166,43 @@ private:
         Rect in;
     };
 
+    // Share of a square slot's height the text fills, and the side of the symbol badge.
+    static constexpr double kSquareTextShare = 0.875;
+    static constexpr double kSquareBadgeShare = 0.45;
+    // Colour emoji come as bitmaps of this many pixels per em: drawn at that size they are not
+    // resampled before the one reduction to the slot.
+    static constexpr int kInkPixelSize = 109;
+
+    // A rectangle of the image's own coordinates (origin lower left) in Qt's (top left).
+    QRectF qtRect(const Rect& in) const { return QRectF(in.x, size_.height - in.y - in.height, in.width, in.height); }
+
+    // The text drawn large, cut to the pixels it covers; null when it covers none.
+    static QImage inkOf(const TextOperation& op)
+    {
+        QFont font = qtFont(op.font);
+        font.setPixelSize(kInkPixelSize);
+        const QFontMetricsF metrics(font);
+        QImage image(int(std::ceil(metrics.horizontalAdvance(op.text))) + 2, int(std::ceil(metrics.height())) + 2,
+                     QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+            painter.setFont(font);
+            painter.setPen(Qt::black);
+            painter.drawText(QPointF(1, 1 + metrics.ascent()), op.text);
+        }
+        QRect ink;
+        for (int y = 0; y < image.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                if (qAlpha(line[x]) > 32)
+                    ink |= QRect(x, y, 1, 1);
+            }
+        }
+        return ink.isEmpty() ? QImage() : image.copy(ink);
+    }
+
     // The point names the text's lower left corner, that is the bottom of its descent.
     void replay(QPainter& painter, const TextOperation& op) const
     {
@@ -133,10 +212,7 @@ private:
         painter.setPen(Qt::black);
         painter.drawText(QPointF(op.at.x, size_.height - op.at.y - metrics.descent()), op.text);
     }
-    void replay(QPainter& painter, const ImageOperation& op) const
-    {
-        op.image->paint(painter, QRectF(op.in.x, size_.height - op.in.y - op.in.height, op.in.width, op.in.height));
-    }
+    void replay(QPainter& painter, const ImageOperation& op) const { op.image->paint(painter, qtRect(op.in)); }
 
     Size size_;
     std::vector<std::variant<TextOperation, ImageOperation>> operations_;
@@ -215,17 +291,22 @@ QImage PaintableImage::renderSquare(int side) const
 {
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    const Size logical = size();
-    if (logical.width <= 0 || logical.height <= 0)
-        return image;
-    const double scale = std::min(side / logical.width, side / logical.height);
-    const QSizeF drawn(logical.width * scale, logical.height * scale);
     QPainter painter(&image);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing | QPainter::SmoothPixmapTransform);
+    paintSquare(painter, side);
+    return image;
+}
+
+void PaintableImage::paintSquare(QPainter& painter, int side) const
+{
+    const Size logical = size();
+    if (logical.width <= 0 || logical.height <= 0)
+        return;
+    const double scale = std::min(side / logical.width, side / logical.height);
+    const QSizeF drawn(logical.width * scale, logical.height * scale);
     // Whole-pixel offsets keep vertical and horizontal edges crisp.
     paint(painter,
           QRectF(QPointF(std::floor((side - drawn.width()) / 2), std::floor((side - drawn.height()) / 2)), drawn));
-    return image;
 }
 
 QIcon trayIconFromImage(const Image* image)

@@ -34,8 +34,13 @@ public:
 
     // Renders at `scale` device pixels per logical pixel.
     QImage render(double scale) const;
-    // Renders into a square of `side` device pixels: scaled to fit, centred, transparent around.
+    // Renders for a square tray slot of `side` device pixels (see paintSquare).
     QImage renderSquare(int side) const;
+
+protected:
+    // Paints into a square of `side` device pixels, transparent around: by default the whole
+    // image scaled to fit and centred.
+    virtual void paintSquare(QPainter& painter, int side) const;
 };
 
 // The icon sizes a tray host asks for; Qt drops anything larger than 64 px.

@@ -13,16 +13,22 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QPointer>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace platform::linux_impl {
@@ -50,6 +56,66 @@ bool xembedTrayExists()
         &std::free);
     return owner && owner->owner != XCB_WINDOW_NONE;
 }
+
+// Where the StatusNotifier host says the icon was clicked. The host passes the click's screen
+// position with Activate, yet Qt's item passes on only that it was activated; the position
+// reaches Qt's tray debug log and nothing else. So that log category is switched on and its
+// messages are read here, and dropped unless the user asked to see them.
+class HostClickPosition {
+public:
+    static void install()
+    {
+        if (installed)
+            return;
+        installed = true;
+        previousHandler = qInstallMessageHandler(&handle);
+        previousFilter = QLoggingCategory::installFilter(&filter);
+    }
+
+    // The position of a click the host reported in the last second, if any.
+    static std::optional<QPoint> recent()
+    {
+        if (!age.isValid() || age.elapsed() > 1000)
+            return std::nullopt;
+        return position;
+    }
+
+private:
+    static constexpr const char* kCategory = "qt.qpa.tray";
+
+    static void filter(QLoggingCategory* category)
+    {
+        if (previousFilter)
+            previousFilter(category);
+        if (qstrcmp(category->categoryName(), kCategory) == 0) {
+            userWantsIt = category->isDebugEnabled();
+            category->setEnabled(QtDebugMsg, true);
+        }
+    }
+
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        if (type == QtDebugMsg && context.category && qstrcmp(context.category, kCategory) == 0) {
+            // Activate and ContextMenu log their x and y, and nothing else.
+            static const QRegularExpression coordinates(QStringLiteral("^(-?\\d+) (-?\\d+)$"));
+            const QRegularExpressionMatch match = coordinates.match(message);
+            if (match.hasMatch()) {
+                position = QPoint(match.captured(1).toInt(), match.captured(2).toInt());
+                age.start();
+            }
+            if (!userWantsIt)
+                return;
+        }
+        previousHandler(type, context, message);
+    }
+
+    static inline bool installed = false;
+    static inline bool userWantsIt = false;
+    static inline QtMessageHandler previousHandler = nullptr;
+    static inline QLoggingCategory::CategoryFilter previousFilter = nullptr;
+    static inline QPoint position;
+    static inline QElapsedTimer age;
+};
 
 } // namespace
 
@@ -126,7 +192,11 @@ class QtStatusItem final : public StatusItem, public StatusButton {
 public:
     QtStatusItem() : menu_(std::make_unique<QMenu>())
     {
-        hostWatcher_ = std::make_unique<TrayHostWatcher>([this] { createTrayIcon(); });
+        HostClickPosition::install();
+        hostWatcher_ = std::make_unique<TrayHostWatcher>([this] {
+            hostAvailable_ = true;
+            createTrayIcon();
+        });
     }
     ~QtStatusItem() override
     {
@@ -170,6 +240,8 @@ public:
             icon_.addPixmap(QPixmap::fromImage(rendering));
         if (tray_)
             tray_->setIcon(icon_);
+        else
+            createTrayIcon();
     }
 
     void setTitle(const std::string& title) override
@@ -197,9 +269,11 @@ private:
         return renderings;
     }
 
+    // Made once a host is there and the first image has been drawn: an item shown without an
+    // icon is an empty slot in the panel (and Qt warns of it).
     void createTrayIcon()
     {
-        if (tray_)
+        if (tray_ || !hostAvailable_ || icon_.isNull())
             return;
         tray_ = std::make_unique<QSystemTrayIcon>();
         tray_->setIcon(icon_);
@@ -211,9 +285,36 @@ private:
                          [this](QSystemTrayIcon::ActivationReason reason) {
                              // A click on the icon opens the menu, as a menu bar item does.
                              if (reason == QSystemTrayIcon::Trigger && !menu_->isVisible())
-                                 menu_->popup(QCursor::pos());
+                                 popUpMenu();
                          });
         tray_->show();
+    }
+
+    // Opens the menu at the icon, where we know where that is: an XEmbed icon knows its own
+    // place, and a StatusNotifier host tells where it was clicked. A Wayland client knows no
+    // global positions, and a menu without a parent window becomes a window of its own there;
+    // the host shows the menu we export itself. Without a place, the X pointer is on the icon
+    // just clicked on an X11 desktop, but under XWayland it stays where it last left an X window.
+    void popUpMenu()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            return;
+        QRect icon = tray_->geometry();
+        if (!icon.isValid()) {
+            if (const auto clicked = HostClickPosition::recent())
+                icon = QRect(*clicked, QSize(1, 1));
+        }
+        if (icon.isValid()) {
+            // Beside the panel, which lies outside the screen's work area where the desktop says.
+            const QScreen* screen = QGuiApplication::screenAt(icon.center());
+            const QRect area = screen ? screen->availableGeometry() : icon;
+            if (screen && icon.center().y() > screen->geometry().center().y())
+                menu_->popup(QPoint(icon.left(), std::min(icon.top(), area.bottom() + 1) - menu_->sizeHint().height()));
+            else
+                menu_->popup(QPoint(icon.left(), std::max(icon.bottom() + 1, area.top())));
+        } else if (!qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
+            menu_->popup(QCursor::pos());
+        }
     }
 
     // A new model of the same shape as the shown one (the usual case: a channel starts or
@@ -371,6 +472,7 @@ private:
     QIcon icon_;
     QString toolTip_ = toolTipForTitle("");
     Font font_;
+    bool hostAvailable_ = false;
     bool triggering_ = false;
     bool refillQueued_ = false;
 };

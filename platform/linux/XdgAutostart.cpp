@@ -15,14 +15,14 @@ namespace platform::linux_impl {
 
 namespace {
 
-constexpr auto EntryFileName = "kovra-radio.desktop";
+constexpr auto kEntryFileName = "kovra-radio.desktop";
 // An autostart entry is a few hundred bytes; anything far larger is not one we can trust.
-constexpr qint64 MaxEntryBytes = 64 * 1024;
+constexpr qint64 kMaxEntryBytes = qint64{64} * 1024;
 
 // The XDG base directories only count when absolute.
 QString configHome()
 {
-    const QString fromEnv = qEnvironmentVariable("XDG_CONFIG_HOME");
+    QString fromEnv = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!fromEnv.isEmpty() && QDir::isAbsolutePath(fromEnv))
         return fromEnv;
     return QDir::homePath() + QStringLiteral("/.config");
@@ -46,8 +46,8 @@ std::optional<QByteArray> readEntry(const QString& path)
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    QByteArray text = file.read(MaxEntryBytes + 1);
-    if (text.size() > MaxEntryBytes)
+    QByteArray text = file.read(kMaxEntryBytes + 1);
+    if (text.size() > kMaxEntryBytes)
         return std::nullopt;
     return text;
 }
@@ -57,7 +57,7 @@ std::optional<QByteArray> readEntry(const QString& path)
 bool systemEntryEnabled()
 {
     for (const QString& dir : configDirs()) {
-        if (const auto entry = readEntry(dir + QStringLiteral("/autostart/") + QLatin1String(EntryFileName)))
+        if (const auto entry = readEntry(dir + QStringLiteral("/autostart/") + QLatin1String(kEntryFileName)))
             return autostartEntryEnabled(*entry);
     }
     return false;
@@ -155,7 +155,7 @@ XdgAutostartLoginItem::XdgAutostartLoginItem(QString executable) : executable_(s
 
 QString XdgAutostartLoginItem::userEntryPath()
 {
-    return configHome() + QStringLiteral("/autostart/") + QLatin1String(EntryFileName);
+    return configHome() + QStringLiteral("/autostart/") + QLatin1String(kEntryFileName);
 }
 
 LoginItemStatus XdgAutostartLoginItem::status()

@@ -158,7 +158,7 @@ TEST(Appcast, AFeedThatIsNotAWellFormedAppcastIsRefusedWhole)
 
 TEST(Appcast, OversizedAndExpandingFeedsAreRefused)
 {
-    QByteArray huge = feedWith(enclosureItem("2.0", "https://dl.kovra.example/x") + QByteArray(AppcastMaxBytes, ' '));
+    QByteArray huge = feedWith(enclosureItem("2.0", "https://dl.kovra.example/x") + QByteArray(kAppcastMaxBytes, ' '));
     EXPECT_FALSE(newestAppcastItem(huge));
 
     const QByteArray bomb =

@@ -144,7 +144,7 @@ TEST_F(UserDefaultsStore, AFileItCannotReadIsNeitherReadNorOverwritten)
 
     // A file too large to be ours: refused, and left exactly as it was.
     QByteArray huge = R"({"hotkeyChannels": ["velmora"], "padding": ")";
-    huge += QByteArray(JsonUserDefaults::maxFileSize, 'x') + "\"}";
+    huge += QByteArray(JsonUserDefaults::kMaxFileSize, 'x') + "\"}";
     writeFile(huge);
     EXPECT_FALSE(store.arrayForKey("hotkeyChannels").has_value());
     store.setObject({"nimo"}, "hotkeyChannels");
