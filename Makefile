@@ -26,6 +26,7 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -L unit -j2
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -LE unit -j2
+	@scripts/test-ratios
 
 unit: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -L unit -j2

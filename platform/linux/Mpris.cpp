@@ -35,24 +35,9 @@ QString trackPathElement(const std::string& title)
     return element.isEmpty() ? QStringLiteral("untitled") : element;
 }
 
-// The one MPRIS object of the process; the application owns it.
-QPointer<MprisObject>& sharedObject()
-{
-    static QPointer<MprisObject> object;
-    return object;
-}
-
-MprisObject* mprisObject()
-{
-    auto& object = sharedObject();
-    if (!object)
-        object = new MprisObject(QCoreApplication::instance());
-    return object;
-}
-
 class MprisNowPlayingCenter : public NowPlayingCenter {
 public:
-    MprisNowPlayingCenter() : object_(mprisObject()) {}
+    MprisNowPlayingCenter() : object_(sharedMprisObject()) {}
 
     void setNowPlayingInfo(const NowPlayingInfo& info) override
     {
@@ -150,12 +135,6 @@ bool MprisObject::canRun(RemoteCommand& (RemoteCommandCenter::*command)()) const
     return commands && ((*commands).*command)().hasTargets();
 }
 
-bool MprisObject::canControl() const
-{
-    const Capabilities c = capabilities();
-    return c.canPlay || c.canPause || c.canGoNext || c.canGoPrevious || c.canSeek;
-}
-
 MprisObject::Capabilities MprisObject::capabilities() const
 {
     Capabilities c;
@@ -234,12 +213,6 @@ void MprisRootAdaptor::Quit()
     QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
-bool MprisPlayerAdaptor::canSeek() const
-{
-    return object_->canRun(&RemoteCommandCenter::skipForwardCommand)
-           || object_->canRun(&RemoteCommandCenter::skipBackwardCommand);
-}
-
 void MprisPlayerAdaptor::Seek(qlonglong offset, const QDBusMessage& message)
 {
     // The sign picks the direction; the handlers skip their own fixed interval.
@@ -262,25 +235,20 @@ void MprisPlayerAdaptor::run(RemoteCommand& (RemoteCommandCenter::*command)(), d
 
 // ---------------------------------------------------------------------------------------------
 
-void setMprisPositionSource(std::function<std::optional<double>()> source)
+MprisObject* sharedMprisObject()
 {
-    mprisObject()->setPositionSource(std::move(source));
+    static QPointer<MprisObject> object;
+    if (!object)
+        object = new MprisObject(QCoreApplication::instance());
+    return object;
 }
-
-void announceMprisSeek(double seconds)
-{
-    if (auto& object = sharedObject())
-        object->announceSeek(seconds);
-}
-
-void setMprisPlaybackFailed(bool failed) { mprisObject()->setPlaybackFailed(failed); }
 
 std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter() { return std::make_shared<MprisNowPlayingCenter>(); }
 
 std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter()
 {
     auto commands = std::make_shared<MprisRemoteCommandCenter>();
-    mprisObject()->setCommandCenter(commands);
+    sharedMprisObject()->setCommandCenter(commands);
     return commands;
 }
 

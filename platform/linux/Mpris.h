@@ -17,16 +17,11 @@
 
 namespace platform::linux_impl {
 
-// Where the stream being played is, in seconds (none while unknown or nothing is open). The media
-// engine installs it: MPRIS clients ask for the position, the now-playing data does not carry it.
-void setMprisPositionSource(std::function<std::optional<double>()> source);
-// The media engine has carried out a seek to this position: MPRIS clients that track the
-// position from a start value and the clock learn of the jump.
-void announceMprisSeek(double seconds);
-// The media engine cannot play what it was asked to: the player is not reported as playing.
-void setMprisPlaybackFailed(bool failed);
-
 class MprisPlayerAdaptor;
+class MprisObject;
+
+// The one MPRIS object of the process, made on first use; the application owns it.
+MprisObject* sharedMprisObject();
 
 // Holds the published state and the command centre to call; exported at /org/mpris/MediaPlayer2
 // under org.mpris.MediaPlayer2.kovra_radio while it lives (the application owns it).
@@ -43,26 +38,30 @@ public:
 
     QVariantMap metadata() const;
     QString playbackStatus() const;
-    // Whether the command has a handler to run.
-    bool canRun(RemoteCommand& (RemoteCommandCenter::*command)()) const;
-    bool canControl() const;
-
-    // Runs the command; false when it failed or nothing handles it.
-    bool run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval = 0);
-
-    // Microseconds into the stream, 0 while unknown.
-    qlonglong position() const;
-    void setPositionSource(std::function<std::optional<double>()> source) { positionSource_ = std::move(source); }
-    void announceSeek(double seconds);
-    void setPlaybackFailed(bool failed);
-
-private:
+    // What the player can do now: the commands that have a handler to run.
     struct Capabilities {
         bool canPlay = false, canPause = false, canGoNext = false, canGoPrevious = false, canSeek = false,
              canControl = false;
         bool operator==(const Capabilities&) const = default;
     };
     Capabilities capabilities() const;
+
+    // Runs the command; false when it failed or nothing handles it.
+    bool run(RemoteCommand& (RemoteCommandCenter::*command)(), double interval = 0);
+
+    // Microseconds into the stream, 0 while unknown.
+    qlonglong position() const;
+    // Where the stream is, in seconds (none while unknown): MPRIS clients ask for the position,
+    // the now-playing data does not carry it.
+    void setPositionSource(std::function<std::optional<double>()> source) { positionSource_ = std::move(source); }
+    // A seek was carried out: clients that track the position from a start value and the clock
+    // learn of the jump.
+    void announceSeek(double seconds);
+    // The media engine cannot play what it was asked to: the player is not reported as playing.
+    void setPlaybackFailed(bool failed);
+
+private:
+    bool canRun(RemoteCommand& (RemoteCommandCenter::*command)()) const;
     void announce(QVariantMap changed);
 
     NowPlayingInfo info_;
@@ -132,12 +131,12 @@ public:
     double volume() const { return 1.0; }
     void setVolume(double) {}
     qlonglong position() const { return object_->position(); }
-    bool canGoNext() const { return object_->canRun(&RemoteCommandCenter::nextTrackCommand); }
-    bool canGoPrevious() const { return object_->canRun(&RemoteCommandCenter::previousTrackCommand); }
-    bool canPlay() const { return object_->canRun(&RemoteCommandCenter::playCommand); }
-    bool canPause() const { return object_->canRun(&RemoteCommandCenter::pauseCommand); }
-    bool canSeek() const;
-    bool canControl() const { return object_->canControl(); }
+    bool canGoNext() const { return object_->capabilities().canGoNext; }
+    bool canGoPrevious() const { return object_->capabilities().canGoPrevious; }
+    bool canPlay() const { return object_->capabilities().canPlay; }
+    bool canPause() const { return object_->capabilities().canPause; }
+    bool canSeek() const { return object_->capabilities().canSeek; }
+    bool canControl() const { return object_->capabilities().canControl; }
 
 public Q_SLOTS:
     // The message comes last so a failed command can be answered with a D-Bus error.

@@ -1,125 +1,37 @@
-// The libmpv media engine: libmpv loaded on the first play, one warm mpv handle for the whole process
-// lent to whichever player was last told to play, with reconnection of failed or stalled live streams.
+// The media engine on libmpv: items and players of the live streams, all served by one warm
+// media core (MpvSession), so a new player costs a `loadfile`, not a new core.
 #pragma once
 
 #include "platform/Media.h"
+#include "platform/linux/MpvSession.h"
 
 #include <QObject>
-#include <QString>
-#include <QTimer>
 
-#include <atomic>
-#include <chrono>
 #include <memory>
 #include <optional>
-#include <thread>
-#include <vector>
-
-struct mpv_handle;
-struct mpv_event;
 
 namespace platform::linux_impl {
 
-class MpvLibrary;
-
-// Owns the libmpv handle (created on first playback, kept until the application quits) and
-// remembers which player front and item it currently serves. Everything runs on the main
-// thread; libmpv's own threads only post a queued call that drains its events here.
-class MediaSession : public QObject {
+class MpvMediaEngine : public QObject, public MediaEngine {
     Q_OBJECT
 
 public:
-    using Clock = std::chrono::steady_clock;
+    explicit MpvMediaEngine(MpvSession::LibraryOpener openLibrary = &MpvLibrary::open);
 
-    MediaSession();
-    ~MediaSession() override;
+    std::shared_ptr<MediaItem> itemWithURL(const URL& url) override;
+    std::unique_ptr<MediaPlayer> playerWithItem(std::shared_ptr<MediaItem> item) override;
 
-    // Player fronts identify themselves by address; only the current owner is obeyed.
-    void start(const void* owner, const MediaItem* item, const QString& url);
-    void resume(const void* owner);
-    void pause(const void* owner);
-    void release(const void* owner);
-    void seek(const void* owner, double seconds);
-
-    // The current player's stream cannot play: libmpv is unusable or refused the load.
-    bool failed() const { return failed_; }
-
-    bool owns(const void* owner) const { return owner_ != nullptr && owner_ == owner; }
-    bool serves(const MediaItem* item) const { return owner_ != nullptr && item_ == item; }
-    // Seconds, or none while the position is unknown.
-    std::optional<double> position(const void* owner) const;
-    // The position of whichever player holds the handle, playing or paused.
-    std::optional<double> currentPosition() const { return position(owner_); }
-    std::vector<MediaTimeRange> seekableRanges(const MediaItem* item) const;
-
-    // Silences playback and hands the handle to a worker thread for destruction.
-    void shutdown();
+    // Where the stream being played or paused is, in seconds; none while unknown or nothing is open.
+    std::optional<double> position() const { return session_->currentPosition(); }
 
 Q_SIGNALS:
-    // An exact seek has been carried out; playback goes on from this position (seconds).
+    // An exact seek was carried out; playback goes on from this position (seconds).
     void seeked(double seconds);
-    void failedChanged(bool failed);
+    // True while the engine cannot play what it was asked to (libmpv unusable, or it refused the load).
+    void playbackFailedChanged(bool failed);
 
 private:
-    enum class Entry { None, Loading, Playing };
-
-    bool ensureLibrary();
-    mpv_handle* makeCore();
-    void load();
-    void silence();
-    void forget();
-    void scheduleRetry();
-    void resetBackoff();
-    void watchdog();
-    void drainEvents();
-    void handleEvent(const mpv_event& event);
-    // One argument of a command in libmpv's named form.
-    struct Argument {
-        const char* name;
-        const char* value;
-    };
-    // Each returns false when the core refused the request.
-    bool command(std::initializer_list<Argument> args, uint64_t userdata = 0,
-                 std::initializer_list<Argument> fileOptions = {});
-    bool setPause(bool paused);
-    void watchCache(bool on);
-    void reportRefusal(const char* what, int error);
-    void setFailed(bool failed);
-    static void wakeup(void* context);
-
-    std::shared_ptr<const MpvLibrary> lib_;
-    bool libraryMissing_ = false;
-    mpv_handle* mpv_ = nullptr;
-    bool cacheWatched_ = false;
-    bool shutDown_ = false;
-    bool failed_ = false;
-    bool refusalReported_ = false;
-    std::thread destroyer_;
-    std::atomic<bool> drainQueued_{false};
-
-    const void* owner_ = nullptr;
-    const MediaItem* item_ = nullptr;
-    QString url_;
-    bool wantPlay_ = false;
-
-    Entry entry_ = Entry::None;
-    uint64_t loadGeneration_ = 0;
-    int64_t expectedEntryId_ = -1;
-    // The expected entry has started: property values now describe our stream, not the last one.
-    bool fileStarted_ = false;
-    std::optional<double> timePos_;
-    std::optional<double> pendingSeek_;
-    std::vector<std::pair<double, double>> cachedRanges_;
-
-    QTimer retryTimer_;
-    QTimer watchdogTimer_;
-    int backoffMs_;
-    // When the current run of failed attempts began; none while the stream is fine.
-    std::optional<Clock::time_point> outageSince_;
-    Clock::time_point lastProgress_;
-    std::optional<Clock::time_point> playingSince_;
+    std::shared_ptr<MpvSession> session_;
 };
-
-std::shared_ptr<MediaEngine> makeMediaEngine();
 
 } // namespace platform::linux_impl

@@ -99,9 +99,20 @@ void installPlatform(int& argc, char** argv)
     NotificationCenter::install(makeNotificationCenter());
     UpdaterFactory::install(makeUpdaterFactory());
     HotKeyService::install(makeHotKeyService());
-    MediaEngine::install(makeMediaEngine());
+    auto mediaEngine = std::make_shared<MpvMediaEngine>();
+    MediaEngine::install(mediaEngine);
     NowPlayingCenter::install(makeNowPlayingCenter());
     RemoteCommandCenter::install(makeRemoteCommandCenter());
+
+    // MPRIS shows the engine's position and seeks, which the now-playing data does not carry, and
+    // does not say Playing while the engine cannot play.
+    MprisObject* mpris = sharedMprisObject();
+    mpris->setPositionSource([engine = std::weak_ptr<MpvMediaEngine>(mediaEngine)]() -> std::optional<double> {
+        auto alive = engine.lock();
+        return alive ? alive->position() : std::nullopt;
+    });
+    QObject::connect(mediaEngine.get(), &MpvMediaEngine::seeked, mpris, &MprisObject::announceSeek);
+    QObject::connect(mediaEngine.get(), &MpvMediaEngine::playbackFailedChanged, mpris, &MprisObject::setPlaybackFailed);
 }
 
 } // namespace platform

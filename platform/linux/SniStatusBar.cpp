@@ -4,26 +4,15 @@
 #include "platform/linux/SniStatusBar.h"
 #include "platform/linux/MenuRendering.h"
 #include "platform/linux/QtGraphics.h"
+#include "platform/linux/TrayHost.h"
 
 #include <QCursor>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDBusServiceWatcher>
-#include <QDBusVariant>
-#include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QLoggingCategory>
 #include <QMenu>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
-
-#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <functional>
@@ -32,159 +21,6 @@
 #include <vector>
 
 namespace platform::linux_impl {
-
-namespace {
-
-const char* const kWatcherService = "org.kde.StatusNotifierWatcher";
-const char* const kWatcherPath = "/StatusNotifierWatcher";
-constexpr int kHostPollMs = 2000;
-
-// True when an XEmbed system tray owns its selection on the X display.
-bool xembedTrayExists()
-{
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection)
-        return false;
-    static const char name[] = "_NET_SYSTEM_TRAY_S0";
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr), &std::free);
-    if (!atom || atom->atom == XCB_ATOM_NONE)
-        return false;
-    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom->atom), nullptr),
-        &std::free);
-    return owner && owner->owner != XCB_WINDOW_NONE;
-}
-
-// Where the StatusNotifier host says the icon was clicked. The host passes the click's screen
-// position with Activate, yet Qt's item passes on only that it was activated; the position
-// reaches Qt's tray debug log and nothing else. So that log category is switched on and its
-// messages are read here, and dropped unless the user asked to see them.
-class HostClickPosition {
-public:
-    static void install()
-    {
-        if (installed)
-            return;
-        installed = true;
-        previousHandler = qInstallMessageHandler(&handle);
-        previousFilter = QLoggingCategory::installFilter(&filter);
-    }
-
-    // The position of a click the host reported in the last second, if any.
-    static std::optional<QPoint> recent()
-    {
-        if (!age.isValid() || age.elapsed() > 1000)
-            return std::nullopt;
-        return position;
-    }
-
-private:
-    static constexpr const char* kCategory = "qt.qpa.tray";
-
-    static void filter(QLoggingCategory* category)
-    {
-        if (previousFilter)
-            previousFilter(category);
-        if (qstrcmp(category->categoryName(), kCategory) == 0) {
-            userWantsIt = category->isDebugEnabled();
-            category->setEnabled(QtDebugMsg, true);
-        }
-    }
-
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        if (type == QtDebugMsg && context.category && qstrcmp(context.category, kCategory) == 0) {
-            // Activate and ContextMenu log their x and y, and nothing else.
-            static const QRegularExpression coordinates(QStringLiteral("^(-?\\d+) (-?\\d+)$"));
-            const QRegularExpressionMatch match = coordinates.match(message);
-            if (match.hasMatch()) {
-                position = QPoint(match.captured(1).toInt(), match.captured(2).toInt());
-                age.start();
-            }
-            if (!userWantsIt)
-                return;
-        }
-        previousHandler(type, context, message);
-    }
-
-    static inline bool installed = false;
-    static inline bool userWantsIt = false;
-    static inline QtMessageHandler previousHandler = nullptr;
-    static inline QLoggingCategory::CategoryFilter previousFilter = nullptr;
-    static inline QPoint position;
-    static inline QElapsedTimer age;
-};
-
-} // namespace
-
-// Tells once that a tray host is there. Qt decides a single time, when the first tray icon is
-// made, whether a StatusNotifier host exists (it asks the watcher's IsStatusNotifierHostRegistered)
-// and falls back to XEmbed for good otherwise; so the icon is made only after a host has
-// registered with the watcher, or when an XEmbed tray is already there.
-class TrayHostWatcher : public QObject {
-    Q_OBJECT
-public:
-    explicit TrayHostWatcher(std::function<void()> onAvailable) : onAvailable_(std::move(onAvailable))
-    {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (!bus.isConnected()) {
-            // Without a bus only XEmbed is possible, and Qt follows that tray by itself.
-            QTimer::singleShot(0, this, [this] { announce(); });
-            return;
-        }
-        serviceWatcher_ = new QDBusServiceWatcher(QString::fromLatin1(kWatcherService), bus,
-                                                  QDBusServiceWatcher::WatchForRegistration, this);
-        connect(serviceWatcher_, &QDBusServiceWatcher::serviceRegistered, this, &TrayHostWatcher::check);
-        bus.connect(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
-                    QString::fromLatin1(kWatcherService), QStringLiteral("StatusNotifierHostRegistered"), this,
-                    SLOT(check()));
-        // Not every watcher signals its hosts, and XEmbed trays come without any bus signal.
-        poll_.setInterval(kHostPollMs);
-        connect(&poll_, &QTimer::timeout, this, &TrayHostWatcher::check);
-        poll_.start();
-        check();
-    }
-
-public Q_SLOTS:
-    void check()
-    {
-        if (announced_)
-            return;
-        if (xembedTrayExists()) {
-            announce();
-            return;
-        }
-        QDBusMessage get =
-            QDBusMessage::createMethodCall(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
-                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << QString::fromLatin1(kWatcherService) << QStringLiteral("IsStatusNotifierHostRegistered");
-        // Asynchronous, with a short timeout: a hung watcher must not freeze the menu.
-        auto* call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get, 1000), this);
-        connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
-            finished->deleteLater();
-            QDBusPendingReply<QDBusVariant> reply = *finished;
-            if (!reply.isError() && reply.value().variant().toBool())
-                announce();
-        });
-    }
-
-private:
-    void announce()
-    {
-        if (announced_)
-            return;
-        announced_ = true;
-        poll_.stop();
-        onAvailable_();
-    }
-
-    std::function<void()> onAvailable_;
-    QDBusServiceWatcher* serviceWatcher_ = nullptr;
-    QTimer poll_;
-    bool announced_ = false;
-};
 
 namespace {
 
@@ -434,7 +270,8 @@ private:
         action.setShortcut(shortcutFor(item));
     }
 
-    void trigger(std::shared_ptr<MenuItem> item)
+    // By value: the item must outlive its action, whatever the action does to the menu.
+    void trigger(std::shared_ptr<MenuItem> item) // NOLINT(performance-unnecessary-value-param)
     {
         const bool nested = triggering_;
         triggering_ = true;
@@ -487,5 +324,3 @@ public:
 std::shared_ptr<StatusBar> makeStatusBar() { return std::make_shared<QtStatusBar>(); }
 
 } // namespace platform::linux_impl
-
-#include "SniStatusBar.moc"

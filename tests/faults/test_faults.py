@@ -43,45 +43,33 @@ class Faults(kovratest.SharedSessionTest):
 
     def _heal_broadcaster(self):
         b = self.session.broadcaster
-        b.set_listening(True)
-        b.set_tls("ok")
-        b.set_latency(0)
-        b.clear_faults()
+        b.set_listening(True), b.set_tls("ok"), b.set_latency(0), b.clear_faults()
 
     # -- what the desktop's media controls are told -----------------------------------------------------
 
     def mpris(self):
-        """(PlaybackStatus, title) as the app publishes them over MPRIS."""
-        import dbus
+        # (PlaybackStatus, title) as the app publishes them over MPRIS.
         bus = self.session.bus()
         try:
-            props = dbus.Interface(bus.get_object(MPRIS_NAME, MPRIS_PATH, introspect=False),
-                                   "org.freedesktop.DBus.Properties")
-            player = "org.mpris.MediaPlayer2.Player"
-            status = str(props.Get(player, "PlaybackStatus", timeout=5))
-            title = str(props.Get(player, "Metadata", timeout=5).get("xesam:title", ""))
-            return status, title
+            props = bus.get_object(MPRIS_NAME, MPRIS_PATH, introspect=False).GetAll(
+                "org.mpris.MediaPlayer2.Player", dbus_interface="org.freedesktop.DBus.Properties", timeout=5)
+            return str(props["PlaybackStatus"]), str(props["Metadata"].get("xesam:title", ""))
         finally:
             bus.close()
 
     def assert_menu_matches_player(self, item, channel_id):
-        """The menu checks exactly the channel the media controls report as playing (None: nothing
-        checked, and the media controls do not report playing)."""
-        want_checked = [] if channel_id is None else [name_of(channel_id)]
-        last = {}
+        # The menu checks exactly the channel the media controls report as playing (None: nothing
+        # checked, and the media controls do not report playing).
+        want, seen = ([] if channel_id is None else [name_of(channel_id)]), []
 
         def agree():
-            last["menu"] = checked_channels(self.session.tray.layout(item))
-            last["mpris"] = self.mpris()
-            status, title = last["mpris"]
-            if channel_id is None:
-                return last["menu"] == [] and status != "Playing"
-            return last["menu"] == want_checked and status == "Playing" and title == want_checked[0]
+            seen[:] = [checked_channels(self.session.tray.layout(item)), self.mpris()]
+            menu, (status, title) = seen
+            return menu == want and (status == "Playing") == bool(want) and (not want or title == want[0])
         try:
             procutil.wait_until(agree, 10 * SLOW, interval=0.2, message="menu and media controls to agree")
         except AssertionError as e:
-            raise AssertionError(f"{e}: menu checks {last.get('menu')}, media controls say {last.get('mpris')}, "
-                                 f"expected {want_checked or 'nothing'}") from None
+            raise AssertionError(f"{e}: menu and media controls say {seen}, expected {want or 'nothing'}") from None
 
     # -- common steps ------------------------------------------------------------------------------------
 
@@ -97,20 +85,30 @@ class Faults(kovratest.SharedSessionTest):
         self.assertTrue(app.alive(), f"the app ended with status {app.proc.returncode}\n{app.log()}")
 
     def wait_for_return(self, channel_id, returned_at, what):
-        """The channel sounds again within the recovery time of the server's return; returns how long it took."""
-        s = self.session
+        # The channel sounds again within the recovery time of the server's return; returns how long it took.
         try:
-            began = s.audio.wait_for_channel(channel_id, timeout=RECOVERY_SECONDS * SLOW + 0.5)
+            took = self.session.audio.wait_for_channel(channel_id, timeout=RECOVERY_SECONDS * SLOW + 0.5) - returned_at
         except AssertionError:
             # Say how late it really was: that number is what a fix has to bring down.
-            began = s.audio.wait_for_channel(channel_id, timeout=60 * SLOW)
-            late = max(0.0, began - returned_at)
+            late = self.session.audio.wait_for_channel(channel_id, timeout=60 * SLOW) - returned_at
             measured(f"{what}: sound back after the server's return (too late)", late)
             self.fail(f"{what}: {name_of(channel_id)} sounded {late:.1f}s after the server came back, "
                       f"not within {RECOVERY_SECONDS * SLOW:.0f}s")
-        took = max(0.0, began - returned_at)
-        measured(f"{what}: sound back after the server's return", took)
-        return took
+        measured(f"{what}: sound back after the server's return", max(0.0, took))
+        return max(0.0, took)
+
+    def assert_silent_but_chosen(self, app, item, channel_id, seconds):
+        # Nothing sounds, the app lives, and the listener's choice stands while the server fails.
+        self.session.audio.assert_silent(seconds)
+        self.assert_alive(app)
+        self.assert_menu_matches_player(item, channel_id)
+
+    def assert_back_by_itself(self, item, channel_id, what, heal=None):
+        # Once the server is healed, the channel sounds again on its own, and never with another.
+        (heal or self.session.broadcaster.clear_faults)()
+        self.wait_for_return(channel_id, self.session.audio.now(), what)
+        self.assert_menu_matches_player(item, channel_id)
+        self.assert_never_two_channels()
 
     def assert_never_two_channels(self):
         s = self.session
@@ -128,32 +126,19 @@ class Faults(kovratest.SharedSessionTest):
         s.broadcaster.set_listening(False)
         app, item = self.start_app_with_menu()
         self.click_channel(item, "velmora")
-        s.audio.assert_silent(2.0)
+        self.assert_silent_but_chosen(app, item, "velmora", 2.0)
+        self.assert_back_by_itself(item, "velmora", "absent at start", lambda: s.broadcaster.set_listening(True))
         self.assert_alive(app)
-        # The listener's choice stands while the server is away.
-        self.assert_menu_matches_player(item, "velmora")
-
-        s.broadcaster.set_listening(True)
-        self.wait_for_return("velmora", s.audio.now(), "absent at start")
-        self.assert_menu_matches_player(item, "velmora")
-        self.assert_alive(app)
-        self.assert_never_two_channels()
 
     def test_a_404_playlist_plays_nothing_and_the_channel_sounds_once_it_is_served(self):
         s = self.session
         s.broadcaster.set_fault("tarvesi", "404")
         app, item = self.start_app_with_menu()
         self.click_channel(item, "tarvesi")
-        s.audio.assert_silent(2.0)
-        self.assert_alive(app)
-        self.assert_menu_matches_player(item, "tarvesi")
+        self.assert_silent_but_chosen(app, item, "tarvesi", 2.0)
         self.assertTrue(any(r["status"] == 404 for r in s.broadcaster.requests("tarvesi", since=self.case_started)),
                         "the app asked for the playlist")
-
-        s.broadcaster.clear_faults()
-        self.wait_for_return("tarvesi", s.audio.now(), "404")
-        self.assert_menu_matches_player(item, "tarvesi")
-        self.assert_never_two_channels()
+        self.assert_back_by_itself(item, "tarvesi", "404")
 
     def test_a_certificate_from_an_unknown_authority_never_sounds(self):
         s = self.session
@@ -161,32 +146,22 @@ class Faults(kovratest.SharedSessionTest):
         app, item = self.start_app_with_menu()
         self.click_channel(item, "nimo")
         # Long enough for the first attempt and several retries.
-        s.audio.assert_silent(5.0)
-        self.assert_alive(app)
-        self.assert_menu_matches_player(item, "nimo")
+        self.assert_silent_but_chosen(app, item, "nimo", 5.0)
         # Refused at the handshake: not one request reached the server.
         self.assertEqual(s.broadcaster.requests("nimo", since=self.case_started), [])
 
         # Switching channel does not get round the check either.
         self.click_channel(item, "velmora")
-        s.audio.assert_silent(2.0)
-        self.assert_menu_matches_player(item, "velmora")
+        self.assert_silent_but_chosen(app, item, "velmora", 2.0)
         self.assertEqual(s.broadcaster.requests(since=self.case_started), [])
-        self.assert_alive(app)
 
     def test_a_garbage_playlist_plays_nothing_and_a_good_one_sounds(self):
         s = self.session
         s.broadcaster.set_fault("nimo", "garbage", "playlist")
         app, item = self.start_app_with_menu()
         self.click_channel(item, "nimo")
-        s.audio.assert_silent(3.0)
-        self.assert_alive(app)
-        self.assert_menu_matches_player(item, "nimo")
-
-        s.broadcaster.clear_faults()
-        self.wait_for_return("nimo", s.audio.now(), "garbage playlist")
-        self.assert_menu_matches_player(item, "nimo")
-        self.assert_never_two_channels()
+        self.assert_silent_but_chosen(app, item, "nimo", 3.0)
+        self.assert_back_by_itself(item, "nimo", "garbage playlist")
 
     # -- a server that fails while a channel plays -------------------------------------------------------
 
@@ -200,14 +175,8 @@ class Faults(kovratest.SharedSessionTest):
         # What was buffered plays out; then nothing, yet the channel stays chosen.
         s.audio.wait_for_silence(timeout=30 * SLOW)
         measured("hung segments: buffered sound after the hang", s.audio.now() - 0.5 - hung_at)
-        s.audio.assert_silent(3.0)
-        self.assert_alive(app)
-        self.assert_menu_matches_player(item, "velmora")
-
-        s.broadcaster.clear_faults()
-        self.wait_for_return("velmora", s.audio.now(), "hung segments")
-        self.assert_menu_matches_player(item, "velmora")
-        self.assert_never_two_channels()
+        self.assert_silent_but_chosen(app, item, "velmora", 3.0)
+        self.assert_back_by_itself(item, "velmora", "hung segments")
 
     def test_connections_cut_mid_stream_then_the_channel_sounds_again(self):
         s = self.session
@@ -215,14 +184,8 @@ class Faults(kovratest.SharedSessionTest):
         self.play(item, "tarvesi")
         s.broadcaster.set_fault("tarvesi", "drop")
         s.audio.wait_for_silence(timeout=30 * SLOW)
-        s.audio.assert_silent(3.0)
-        self.assert_alive(app)
-        self.assert_menu_matches_player(item, "tarvesi")
-
-        s.broadcaster.clear_faults()
-        self.wait_for_return("tarvesi", s.audio.now(), "cut connections")
-        self.assert_menu_matches_player(item, "tarvesi")
-        self.assert_never_two_channels()
+        self.assert_silent_but_chosen(app, item, "tarvesi", 3.0)
+        self.assert_back_by_itself(item, "tarvesi", "cut connections")
 
     def test_a_server_gone_for_20_seconds_is_heard_again_soon_after_it_returns(self):
         s = self.session
@@ -232,15 +195,9 @@ class Faults(kovratest.SharedSessionTest):
         gone_at = s.audio.now()
         s.audio.wait_for_silence(timeout=30 * SLOW)
         procutil.wait_until(lambda: s.audio.now() - gone_at >= 20, 25, interval=0.2, message="20 s of outage")
+        self.assert_silent_but_chosen(app, item, "nimo", 0.5)
+        self.assert_back_by_itself(item, "nimo", "20 s outage", lambda: s.broadcaster.set_listening(True))
         self.assert_alive(app)
-        self.assert_menu_matches_player(item, "nimo")
-        s.audio.assert_silent(0.5)
-
-        s.broadcaster.set_listening(True)
-        self.wait_for_return("nimo", s.audio.now(), "20 s outage")
-        self.assert_menu_matches_player(item, "nimo")
-        self.assert_alive(app)
-        self.assert_never_two_channels()
 
     def test_switching_away_from_a_hung_channel_plays_the_new_one_and_never_the_old(self):
         s = self.session
@@ -270,13 +227,8 @@ class Faults(kovratest.SharedSessionTest):
 
     def quit_and_time(self, app, item, how):
         asked = time.monotonic()
-        if how == "quit":
-            self.session.tray.click(["Quit"], item=item)
-        else:
-            app.signal(signal.SIGTERM)
-        status = app.wait(timeout=15 * SLOW)
-        took = time.monotonic() - asked
-        return status, took
+        self.session.tray.click(["Quit"], item=item) if how == "quit" else app.signal(signal.SIGTERM)
+        return app.wait(timeout=15 * SLOW), time.monotonic() - asked
 
     def test_quit_and_sigterm_end_the_app_at_once_while_a_stream_plays_or_hangs(self):
         s = self.session
@@ -297,10 +249,7 @@ class Faults(kovratest.SharedSessionTest):
                         s.tray.wait_for_no_item(timeout=10)
                     finally:
                         s.broadcaster.clear_faults()
-                        for a in s.apps:
-                            if a.alive():
-                                procutil.stop(a.proc, timeout=5)
-                        s.apps.clear()
+                        self._reset_session()
         self.assert_never_two_channels()
 
 

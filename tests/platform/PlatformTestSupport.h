@@ -1,15 +1,12 @@
 // Shared helpers of the platform tests: the Qt application they run in, waiting on the event
-// loop, scratch directories and helper processes that are always stopped.
+// loop, and environment variables set for one scope.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDBusConnection>
 #include <QDeadlineTimer>
-#include <QProcess>
 #include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -22,25 +19,14 @@ inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.
 
 namespace kovra_test {
 
-// The one QCoreApplication of the test process, made on first use, deleted after the last test.
+// The one QCoreApplication of the test process, made on first use; it lives as long as the process.
 inline QCoreApplication& qtApp()
 {
-    struct Environment : ::testing::Environment {
-        void TearDown() override { app.reset(); }
-        std::unique_ptr<QCoreApplication> app;
-    };
-    static Environment* environment = [] {
-        auto* env = new Environment;
-        ::testing::AddGlobalTestEnvironment(env);
-        return env;
-    }();
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "platform_tests";
-        static char* argv[] = {name, nullptr};
-        environment->app = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    return *QCoreApplication::instance();
+    static int argc = 1;
+    static char name[] = "platform_tests";
+    static char* argv[] = {name, nullptr};
+    static auto* app = QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
+    return *app;
 }
 
 // Runs the event loop until done() holds or a generous guard passes; returns done().
@@ -76,86 +62,6 @@ private:
     const char* name_;
     bool had_;
     QByteArray old_;
-};
-
-// A helper process that prints a line starting with readyPrefix once it serves; killed on scope exit.
-class Helper {
-public:
-    Helper(const QString& program, const QStringList& arguments, const QString& readyPrefix)
-    {
-        process_.setProgram(program);
-        process_.setArguments(arguments);
-        process_.setProcessChannelMode(QProcess::SeparateChannels);
-        process_.start();
-        if (!process_.waitForStarted(20000))
-            return;
-        QDeadlineTimer guard(30000);
-        while (!guard.hasExpired() && process_.state() == QProcess::Running) {
-            if (process_.canReadLine() || process_.waitForReadyRead(200)) {
-                while (process_.canReadLine()) {
-                    const QString line = QString::fromUtf8(process_.readLine()).trimmed();
-                    if (line.startsWith(readyPrefix)) {
-                        readyLine_ = line;
-                        return;
-                    }
-                }
-            }
-        }
-    }
-    ~Helper()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-    Helper(const Helper&) = delete;
-    Helper& operator=(const Helper&) = delete;
-
-    bool ready() const { return !readyLine_.isEmpty(); }
-    const QString& readyLine() const { return readyLine_; }
-    // The ready line's words after the prefix.
-    QStringList readyWords() const { return readyLine_.split(u' ', Qt::SkipEmptyParts).mid(1); }
-    QString errors() { return QString::fromUtf8(process_.readAllStandardError()); }
-
-private:
-    QProcess process_;
-    QString readyLine_;
-};
-
-// A private session bus, so the tests never touch the desktop's own.
-class PrivateBus {
-public:
-    PrivateBus()
-        : daemon_(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nosyslog"),
-                   QStringLiteral("--print-address=1")},
-                  QStringLiteral("unix:"))
-    {
-        static int counter = 0;
-        name_ = QStringLiteral("kovra-test-bus-%1").arg(++counter);
-        // The daemon's first line is its address.
-        address_ = daemon_.readyLine();
-        if (!address_.isEmpty())
-            connection_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address_, name_));
-    }
-    ~PrivateBus()
-    {
-        connection_.reset();
-        QDBusConnection::disconnectFromBus(name_);
-    }
-    bool ok() const { return connection_ && connection_->isConnected(); }
-    const QString& address() const { return address_; }
-    QDBusConnection connection() const { return *connection_; }
-
-private:
-    Helper daemon_;
-    QString name_;
-    QString address_;
-    std::unique_ptr<QDBusConnection> connection_;
 };
 
 } // namespace kovra_test

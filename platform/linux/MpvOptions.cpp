@@ -1,0 +1,91 @@
+// The options every media core of ours starts with, and why each is set.
+#include "platform/linux/MpvOptions.h"
+
+#include <QtGlobal>
+
+#include <clocale>
+
+namespace platform::linux_impl {
+
+std::vector<std::pair<QByteArray, QByteArray>> mpvOptions()
+{
+    std::vector<std::pair<QByteArray, QByteArray>> options = {
+        // A media core with no face and no will of its own: no config files, scripts, key bindings,
+        // terminal, video or on-screen display.
+        {"config", "no"},
+        {"terminal", "no"},
+        {"input-default-bindings", "no"},
+        {"input-vo-keyboard", "no"},
+        {"input-terminal", "no"},
+        {"load-scripts", "no"},
+        {"osc", "no"},
+        {"ytdl", "no"},
+        {"load-stats-overlay", "no"},
+        {"load-osd-console", "no"},
+        {"load-auto-profiles", "no"},
+        {"resume-playback", "no"},
+        {"save-position-on-quit", "no"},
+        {"vid", "no"},
+        {"vo", "null"},
+        // PulseAudio first: PipeWire desktops serve it too, and libmpv's own order tries the native
+        // PipeWire client first, which writes errors to stderr wherever no PipeWire daemon runs.
+        {"ao", "pulse,pipewire,alsa,"},
+        {"audio-display", "no"},
+        {"sub-auto", "no"},
+        {"osd-level", "0"},
+        {"idle", "yes"},
+        {"audio-client-name", "kovra-radio"},
+        {"user-agent", "kovra-radio/" KOVRA_VERSION},
+
+        // Time to first sound: FFmpeg leaves Nagle on for its HTTPS connections (~40 ms lost on each
+        // new one), opens one connection more than needed for HLS, and waits for the old demuxer
+        // when a stream is replaced.
+        {"stream-lavf-o", "tcp_nodelay=1"},
+        {"demuxer-lavf-o", "http_multiple=0"},
+        // Streams are HLS, read by FFmpeg. mpv's own playlist reader would take a playlist it fetched
+        // while FFmpeg failed (a connection reset) for a list of separate files, and play stale
+        // segments one by one instead of the live stream.
+        {"demuxer", "lavf"},
+        {"demuxer-termination-timeout", "0"},
+        // A hung server would otherwise keep us silent for a minute; the watchdog covers the rest.
+        {"network-timeout", "3"},
+
+        // Seeking back in a live stream works only within what was kept: keep minutes of audio.
+        {"cache", "yes"},
+        {"demuxer-seekable-cache", "yes"},
+        {"force-seekable", "yes"},
+        {"demuxer-max-back-bytes", "64MiB"},
+        {"demuxer-max-bytes", "32MiB"},
+        {"hr-seek", "yes"},
+    };
+    // Verification is never off (libmpv's default is off). A CA bundle named by the environment
+    // replaces the system's, as for every other TLS client.
+    options.emplace_back("tls-verify", "yes");
+    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
+    if (!caFile.isEmpty())
+        options.emplace_back("tls-ca-file", caFile);
+    return options;
+}
+
+mpv_handle* createMpvCore(const MpvLibrary& lib, bool logWarnings)
+{
+    // libmpv parses numbers with the C locale only.
+    std::setlocale(LC_NUMERIC, "C");
+    mpv_handle* mpv = lib.create();
+    if (!mpv)
+        return nullptr;
+    for (const auto& [name, value] : mpvOptions()) {
+        const int error = lib.set_option_string(mpv, name.constData(), value.constData());
+        if (error < 0)
+            qCDebug(lcMedia) << "option" << name << "=" << value << "rejected:" << lib.error_string(error);
+    }
+    if (logWarnings)
+        lib.request_log_messages(mpv, "warn");
+    if (lib.initialize(mpv) < 0) {
+        lib.terminate_destroy(mpv);
+        return nullptr;
+    }
+    return mpv;
+}
+
+} // namespace platform::linux_impl

@@ -1,0 +1,452 @@
+// The one media core of the process and the state machine around it: which player it serves,
+// loading, pausing, seeking, and reconnecting a live stream that failed or stalled.
+#include "platform/linux/MpvSession.h"
+
+#include "platform/linux/MpvOptions.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include <cmath>
+
+namespace platform::linux_impl {
+
+namespace {
+
+// A seek to the very last cached moment fails inside mpv (it then falls back to reopening the
+// stream), so the seekable end is reported this far short of the cache's end.
+constexpr double seekableEndMargin = 0.5;
+
+enum PropertyId : uint64_t { TimePos = 1, CacheState = 2 };
+
+// Load commands carry their generation in the reply's user data; other commands carry 0.
+constexpr uint64_t plainCommand = 0;
+
+} // namespace
+
+MpvSession::MpvSession(LibraryOpener openLibrary) : openLibrary_(std::move(openLibrary))
+{
+    retryTimer_.setSingleShot(true);
+    connect(&retryTimer_, &QTimer::timeout, this, [this] {
+        if (owner_ && wantPlay_)
+            load();
+    });
+    watchdogTimer_.setInterval(1000);
+    connect(&watchdogTimer_, &QTimer::timeout, this, &MpvSession::watchdog);
+    // The handle must be gone before the process exits, and its destruction blocks: start it
+    // while the application is still tearing down its windows.
+    if (auto* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &MpvSession::shutdown);
+}
+
+MpvSession::~MpvSession()
+{
+    shutdown();
+    if (destroyer_.joinable())
+        destroyer_.join();
+}
+
+bool MpvSession::ensureLibrary()
+{
+    if (lib_)
+        return true;
+    if (libraryMissing_ || shutDown_)
+        return false;
+    QString error;
+    lib_ = openLibrary_(&error);
+    if (!lib_) {
+        // Without it nothing can sound; say so once, and let plays do nothing from now on.
+        libraryMissing_ = true;
+        qCCritical(lcMedia).noquote() << "cannot play: libmpv (libmpv.so.2) is not usable:" << error;
+        return false;
+    }
+    return true;
+}
+
+mpv_handle* MpvSession::makeCore()
+{
+    if (!ensureLibrary())
+        return nullptr;
+    mpv_handle* mpv = createMpvCore(*lib_, lcMedia().isDebugEnabled());
+    if (!mpv)
+        return nullptr;
+    if (lib_->observe_property(mpv, TimePos, "time-pos", MPV_FORMAT_DOUBLE) < 0) {
+        lib_->terminate_destroy(mpv);
+        return nullptr;
+    }
+    lib_->set_wakeup_callback(mpv, &MpvSession::wakeup, this);
+    return mpv;
+}
+
+void MpvSession::wakeup(void* context)
+{
+    // On one of libmpv's threads: only post; the events are read on the main thread.
+    auto* self = static_cast<MpvSession*>(context);
+    if (!self->drainQueued_.exchange(true))
+        QMetaObject::invokeMethod(self, &MpvSession::drainEvents, Qt::QueuedConnection);
+}
+
+bool MpvSession::command(std::initializer_list<MpvArgument> args, uint64_t userdata,
+                         std::initializer_list<MpvArgument> fileOptions)
+{
+    if (!mpv_)
+        return false;
+    const int error = lib_->commandAsync(mpv_, userdata, args, fileOptions);
+    if (error < 0)
+        reportRefusal(args.begin()->value, error);
+    return error >= 0;
+}
+
+bool MpvSession::setPause(bool paused)
+{
+    if (!mpv_)
+        return false;
+    int flag = paused ? 1 : 0;
+    const int error = lib_->set_property_async(mpv_, plainCommand, "pause", MPV_FORMAT_FLAG, &flag);
+    if (error < 0)
+        reportRefusal("pause", error);
+    return error >= 0;
+}
+
+void MpvSession::reportRefusal(const char* what, int error)
+{
+    // A refusal means this libmpv does not take our commands: the same one is refused again on
+    // every retry, so say it once, loudly.
+    if (refusalReported_)
+        return;
+    refusalReported_ = true;
+    qCCritical(lcMedia).noquote() << "libmpv refused" << what << "(" << lib_->error_string(error) << ")";
+}
+
+void MpvSession::setFailed(bool failed)
+{
+    if (failed_ == failed)
+        return;
+    failed_ = failed;
+    Q_EMIT failedChanged(failed);
+}
+
+void MpvSession::watchCache(bool on)
+{
+    // The cache state changes several times a second while the stream downloads, paused or not;
+    // only a playing stream needs it pushed. A paused one is asked when someone wants to know.
+    if (!mpv_ || on == cacheWatched_)
+        return;
+    const int error = on ? lib_->observe_property(mpv_, CacheState, "demuxer-cache-state", MPV_FORMAT_NODE)
+                         : lib_->unobserve_property(mpv_, CacheState);
+    // Unwatched, the ranges are asked for on request instead.
+    if (error < 0)
+        reportRefusal("demuxer-cache-state", error);
+    else
+        cacheWatched_ = on;
+}
+
+void MpvSession::start(const void* owner, const MediaItem* item, const QString& url)
+{
+    if (!owner)
+        return;
+    owner_ = owner;
+    item_ = item;
+    url_ = url;
+    wantPlay_ = true;
+    reconnect_.reset();
+    load();
+}
+
+void MpvSession::resume(const void* owner)
+{
+    if (!owns(owner))
+        return;
+    wantPlay_ = true;
+    // A core that refuses to unpause cannot be trusted with the stream it holds: open it anew.
+    if (entry_ != Entry::None && !retryTimer_.isActive() && setPause(false)) {
+        watchCache(true);
+        reconnect_.progressed();
+        watchdogTimer_.start();
+        return;
+    }
+    // The stream ended or failed while we were paused: open it again now.
+    reconnect_.reset();
+    load();
+}
+
+void MpvSession::pause(const void* owner)
+{
+    if (!owns(owner))
+        return;
+    wantPlay_ = false;
+    retryTimer_.stop();
+    watchdogTimer_.stop();
+    // A core that will not pause must not go on sounding: drop the stream instead.
+    if (!setPause(true))
+        silence();
+    watchCache(false);
+}
+
+void MpvSession::release(const void* owner)
+{
+    if (!owns(owner))
+        return;
+    silence();
+    forget();
+}
+
+void MpvSession::silence()
+{
+    // Pausing corks the audio stream at once; `stop` then closes the connection and drops the
+    // buffers. Both are queued, so the caller does not wait for either.
+    setPause(true);
+    command({{"name", "stop"}});
+    watchCache(false);
+    entry_ = Entry::None;
+}
+
+void MpvSession::forget()
+{
+    owner_ = nullptr;
+    item_ = nullptr;
+    url_.clear();
+    wantPlay_ = false;
+    retryTimer_.stop();
+    watchdogTimer_.stop();
+    timePos_.reset();
+    pendingSeek_.reset();
+    cachedRanges_.clear();
+    setFailed(false);
+}
+
+void MpvSession::seek(const void* owner, double seconds)
+{
+    if (!owns(owner) || entry_ != Entry::Playing || !std::isfinite(seconds))
+        return;
+    const QByteArray target = QByteArray::number(seconds, 'f', 6);
+    if (!command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}))
+        return;
+    // Until the core has carried it out, the position is where we asked to go: a second skip
+    // right after the first builds on it.
+    pendingSeek_ = seconds;
+    reconnect_.progressed();
+}
+
+std::optional<double> MpvSession::position(const void* owner) const
+{
+    if (!owns(owner))
+        return std::nullopt;
+    return pendingSeek_ ? pendingSeek_ : timePos_;
+}
+
+std::vector<MediaTimeRange> MpvSession::seekableRanges(const MediaItem* item) const
+{
+    std::vector<MediaTimeRange> ranges;
+    if (!serves(item) || entry_ != Entry::Playing || !mpv_)
+        return ranges;
+    std::vector<std::pair<double, double>> cached;
+    if (cacheWatched_) {
+        cached = cachedRanges_;
+    } else {
+        // Paused: not pushed to us, so asked now (a short wait on the core, and only on request).
+        mpv_node state{};
+        if (lib_->get_property(mpv_, "demuxer-cache-state", MPV_FORMAT_NODE, &state) >= 0) {
+            cached = mpvSeekableRanges(state);
+            lib_->free_node_contents(&state);
+        }
+    }
+    for (const auto& [start, end] : cached) {
+        const double usableEnd = end - seekableEndMargin;
+        if (usableEnd <= start)
+            continue;
+        const MediaTime from = MediaTime::makeWithSeconds(start, positionTimescale);
+        const MediaTime to = MediaTime::makeWithSeconds(usableEnd, positionTimescale);
+        if (from.isValid() && to.isValid())
+            ranges.push_back(MediaTimeRange{from, MediaTime{to.value - from.value, positionTimescale}});
+    }
+    return ranges;
+}
+
+void MpvSession::load()
+{
+    retryTimer_.stop();
+    if (shutDown_)
+        return;
+    if (!mpv_) {
+        mpv_ = makeCore();
+        if (!mpv_) {
+            setFailed(true);
+            // A library that is not there will not appear by retrying; a core that failed might.
+            if (!libraryMissing_)
+                scheduleRetry();
+            return;
+        }
+    }
+    ++loadGeneration_;
+    expectedEntryId_ = -1;
+    fileStarted_ = false;
+    entry_ = Entry::Loading;
+    timePos_.reset();
+    pendingSeek_.reset();
+    cachedRanges_.clear();
+    reconnect_.progressed();
+    const QByteArray url = url_.toUtf8();
+    // Unpausing as a per-file option takes effect only once the previous stream is gone, so the
+    // old channel cannot sound again while the new one opens.
+    if (!command({{"name", "loadfile"}, {"url", url.constData()}, {"flags", "replace"}}, loadGeneration_,
+                 {{"pause", "no"}})) {
+        // Refused outright: nothing will play, so the player must not claim to, and the
+        // retries back off as for any failed load.
+        entry_ = Entry::None;
+        setFailed(true);
+        scheduleRetry();
+        return;
+    }
+    setFailed(false);
+    watchCache(true);
+    watchdogTimer_.start();
+    qCDebug(lcMedia) << "load" << url_ << "generation" << loadGeneration_;
+}
+
+void MpvSession::scheduleRetry()
+{
+    if (!owner_ || !wantPlay_ || shutDown_)
+        return;
+    const auto delay = reconnect_.nextDelay();
+    qCDebug(lcMedia) << "retry in" << delay.count() << "ms";
+    retryTimer_.start(delay);
+}
+
+void MpvSession::watchdog()
+{
+    if (!owner_ || !wantPlay_ || retryTimer_.isActive() || entry_ == Entry::None || !reconnect_.stalled())
+        return;
+    // Silent too long while meant to play (a hung server, or a stream that never started):
+    // drop the connection now and reconnect after the backoff.
+    qCDebug(lcMedia) << "stalled; reconnecting";
+    silence();
+    scheduleRetry();
+}
+
+void MpvSession::drainEvents()
+{
+    drainQueued_ = false;
+    while (mpv_) {
+        const mpv_event* event = lib_->wait_event(mpv_, 0);
+        if (!event || event->event_id == MPV_EVENT_NONE)
+            break;
+        handleEvent(*event);
+    }
+}
+
+void MpvSession::handleEvent(const mpv_event& event)
+{
+    switch (event.event_id) {
+    case MPV_EVENT_COMMAND_REPLY: {
+        if (event.reply_userdata == plainCommand || event.reply_userdata != loadGeneration_)
+            break;
+        if (event.error < 0) {
+            qCDebug(lcMedia) << "load refused:" << lib_->error_string(event.error);
+            entry_ = Entry::None;
+            scheduleRetry();
+            break;
+        }
+        const auto* reply = static_cast<const mpv_event_command*>(event.data);
+        if (auto id = reply ? mpvNumber(mpvMapValue(reply->result, "playlist_entry_id")) : std::nullopt)
+            expectedEntryId_ = int64_t(*id);
+        break;
+    }
+    case MPV_EVENT_START_FILE: {
+        const auto* start = static_cast<const mpv_event_start_file*>(event.data);
+        if (start && start->playlist_entry_id == expectedEntryId_ && entry_ != Entry::None)
+            fileStarted_ = true;
+        break;
+    }
+    case MPV_EVENT_END_FILE: {
+        const auto* end = static_cast<const mpv_event_end_file*>(event.data);
+        if (!end || end->playlist_entry_id != expectedEntryId_ || entry_ == Entry::None)
+            break;
+        qCDebug(lcMedia) << "stream ended, reason" << end->reason << lib_->error_string(end->error);
+        entry_ = Entry::None;
+        fileStarted_ = false;
+        timePos_.reset();
+        pendingSeek_.reset();
+        cachedRanges_.clear();
+        // A live stream has no end: an end of file or an error means the server failed us.
+        if (end->reason == MPV_END_FILE_REASON_EOF || end->reason == MPV_END_FILE_REASON_ERROR)
+            scheduleRetry();
+        // The stream was read as a list of other files: never play those behind our back.
+        if (end->reason == MPV_END_FILE_REASON_REDIRECT) {
+            silence();
+            scheduleRetry();
+        }
+        break;
+    }
+    case MPV_EVENT_PLAYBACK_RESTART:
+        reconnect_.progressed();
+        if (pendingSeek_) {
+            const double target = *pendingSeek_;
+            pendingSeek_.reset();
+            // The seek was exact, so time-pos will read the target; until it is observed, say it.
+            timePos_ = target;
+            Q_EMIT seeked(target);
+        }
+        break;
+    case MPV_EVENT_PROPERTY_CHANGE: {
+        const auto* property = static_cast<const mpv_event_property*>(event.data);
+        if (!property || entry_ == Entry::None || !fileStarted_)
+            break;
+        if (event.reply_userdata == TimePos) {
+            if (property->format != MPV_FORMAT_DOUBLE || !property->data) {
+                timePos_.reset();
+                break;
+            }
+            const double value = *static_cast<const double*>(property->data);
+            if (!std::isfinite(value))
+                break;
+            if (!timePos_ || *timePos_ != value)
+                reconnect_.sounding();
+            timePos_ = value;
+            entry_ = Entry::Playing;
+        } else if (event.reply_userdata == CacheState) {
+            cachedRanges_.clear();
+            if (property->format == MPV_FORMAT_NODE && property->data)
+                cachedRanges_ = mpvSeekableRanges(*static_cast<const mpv_node*>(property->data));
+        }
+        break;
+    }
+    case MPV_EVENT_LOG_MESSAGE: {
+        const auto* message = static_cast<const mpv_event_log_message*>(event.data);
+        if (message)
+            qCDebug(lcMedia).noquote() << "mpv" << message->prefix << QString::fromUtf8(message->text).trimmed();
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void MpvSession::shutdown()
+{
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    retryTimer_.stop();
+    watchdogTimer_.stop();
+    owner_ = nullptr;
+    wantPlay_ = false;
+    if (!mpv_)
+        return;
+    mpv_handle* mpv = mpv_;
+    mpv_ = nullptr;
+    // No more wakeups once this returns; queued drains find no handle.
+    lib_->set_wakeup_callback(mpv, nullptr, nullptr);
+    // Destroying a core with an open stream takes 100-200 ms: not on the main thread. The thread
+    // keeps the library loaded until the handle is gone.
+    destroyer_ = std::thread([lib = lib_, mpv] {
+        const auto started = std::chrono::steady_clock::now();
+        lib->terminate_destroy(mpv);
+        qCDebug(lcMedia)
+            << "media core destroyed in"
+            << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()
+            << "ms";
+    });
+}
+
+} // namespace platform::linux_impl

@@ -1,0 +1,50 @@
+// When to try a live stream again after it failed, and when a stream that is meant to play has
+// stopped making progress. Pure logic: the time comes from the clock it is given.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace platform::linux_impl {
+
+class ReconnectPolicy {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Milliseconds = std::chrono::milliseconds;
+
+    static constexpr Milliseconds firstDelay{500};
+    static constexpr Milliseconds longestDelay{30000};
+    // Someone is waiting for the channel: while an outage is young, try every few seconds so the
+    // sound is back soon after the server is; only a long outage backs off further, sparing the
+    // server and the battery.
+    static constexpr Milliseconds youngOutageDelay{3000};
+    static constexpr std::chrono::seconds youngOutage{60};
+    // Sound that has run this long without trouble means the outage is over.
+    static constexpr std::chrono::seconds recoveredAfter{10};
+    // Nothing moved for this long while meant to play: the server hangs.
+    static constexpr std::chrono::seconds stallLimit{8};
+
+    explicit ReconnectPolicy(std::function<Clock::time_point()> now = &Clock::now) : now_(std::move(now)) {}
+
+    // The listener asked afresh (play, resume): the next failure is retried at the first delay.
+    void reset();
+    // An attempt failed or was cut off: how long to wait before the next one.
+    Milliseconds nextDelay();
+    // An attempt starts, or the stream moved on: the stall clock starts over.
+    void progressed();
+    // The stream is sounding; also progress.
+    void sounding();
+    // Meant to play, yet nothing has moved for too long.
+    bool stalled() const;
+
+private:
+    std::function<Clock::time_point()> now_;
+    Milliseconds backoff_ = firstDelay;
+    // When the current run of failures began; none while the stream is fine.
+    std::optional<Clock::time_point> outageSince_;
+    std::optional<Clock::time_point> soundingSince_;
+    Clock::time_point lastProgress_{};
+};
+
+} // namespace platform::linux_impl

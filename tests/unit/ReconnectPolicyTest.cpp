@@ -1,0 +1,70 @@
+// The reconnect policy on a clock the test moves: the retry schedule of an outage and when a
+// stream counts as stalled.
+#include "platform/linux/ReconnectPolicy.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace std::chrono_literals;
+using platform::linux_impl::ReconnectPolicy;
+
+namespace {
+
+struct ReconnectPolicyTest : ::testing::Test {
+    ReconnectPolicy::Clock::time_point now{};
+    ReconnectPolicy policy{[this] { return now; }};
+
+    // Fails n attempts in a row, each after waiting out the delay before it.
+    std::vector<long> failures(int n)
+    {
+        std::vector<long> delays;
+        for (int i = 0; i < n; ++i) {
+            delays.push_back(long(policy.nextDelay().count()));
+            now += std::chrono::milliseconds(delays.back());
+        }
+        return delays;
+    }
+};
+
+} // namespace
+
+TEST_F(ReconnectPolicyTest, AYoungOutageRetriesSoonThenALongOneBacksOffToTheCap)
+{
+    EXPECT_EQ(failures(5), (std::vector<long>{500, 1000, 2000, 3000, 3000}));
+    now += 60s;
+    EXPECT_EQ(failures(3), (std::vector<long>{16000, 30000, 30000}));
+}
+
+TEST_F(ReconnectPolicyTest, TenSecondsOfSoundEndTheOutageButShortBurstsDoNot)
+{
+    failures(4);
+    policy.sounding();
+    now += 9s;
+    policy.sounding();
+    EXPECT_EQ(policy.nextDelay(), 3000ms) << "nine seconds of sound are not a recovery";
+    now += 3s;
+    policy.sounding();
+    now += 10s;
+    policy.sounding();
+    EXPECT_EQ(policy.nextDelay(), 500ms);
+}
+
+TEST_F(ReconnectPolicyTest, AFreshRequestStartsTheScheduleOver)
+{
+    failures(3);
+    policy.reset();
+    EXPECT_EQ(policy.nextDelay(), 500ms);
+}
+
+TEST_F(ReconnectPolicyTest, AStreamStallsOnlyAfterEightSecondsWithoutProgress)
+{
+    policy.progressed();
+    now += 7s;
+    EXPECT_FALSE(policy.stalled());
+    policy.sounding();
+    now += 7s;
+    EXPECT_FALSE(policy.stalled());
+    now += 1s;
+    EXPECT_TRUE(policy.stalled());
+}
