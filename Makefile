@@ -5,7 +5,7 @@ BUILD_TYPE ?= RelWithDebInfo
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-desktops unit integration faults sanitize sanitize-ci bench install package format format-check lint clean
+.PHONY: all deps configure build run test test-desktops unit integration faults sanitize sanitize-ci test-trixie bench install package format format-check lint clean
 
 all: build
 
@@ -78,6 +78,11 @@ sanitize-ci: SANITIZE_TARGETS = kovra-radio unit_tests
 sanitize-ci: SANITIZE_LABELS = unit|integration
 sanitize-ci: SANITIZE_TESTS = ^([A-Z].*|integration\.test_(menu|tray_lifecycle|mpris))$$
 sanitize-ci: sanitize
+
+# The whole suite and `make run ONCE=1` again inside a Debian 13 root (debootstrap; needs root, cached
+# in /var/cache/kovra-radio), for the newer Qt, mpv, GCC and FFmpeg.
+test-trixie: deps
+	@scripts/test-trixie
 
 bench: build
 	@/usr/bin/python3 bench/run.py --build $(BUILD)
