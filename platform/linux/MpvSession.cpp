@@ -145,7 +145,7 @@ void MpvSession::watchCache(bool on)
         cacheWatched_ = on;
 }
 
-void MpvSession::start(const void* owner, const MediaItem* item, const QString& url)
+void MpvSession::start(const MediaPlayer* owner, const MediaItem* item, const QString& url)
 {
     if (!owner)
         return;
@@ -157,7 +157,7 @@ void MpvSession::start(const void* owner, const MediaItem* item, const QString& 
     load();
 }
 
-void MpvSession::resume(const void* owner)
+void MpvSession::resume(const MediaPlayer* owner)
 {
     if (!owns(owner))
         return;
@@ -174,7 +174,7 @@ void MpvSession::resume(const void* owner)
     load();
 }
 
-void MpvSession::pause(const void* owner)
+void MpvSession::pause(const MediaPlayer* owner)
 {
     if (!owns(owner))
         return;
@@ -187,7 +187,7 @@ void MpvSession::pause(const void* owner)
     watchCache(false);
 }
 
-void MpvSession::release(const void* owner)
+void MpvSession::release(const MediaPlayer* owner)
 {
     if (!owns(owner))
         return;
@@ -219,7 +219,7 @@ void MpvSession::forget()
     setFailed(false);
 }
 
-void MpvSession::seek(const void* owner, double seconds)
+void MpvSession::seek(const MediaPlayer* owner, double seconds)
 {
     if (!owns(owner) || entry_ != Entry::Playing || !std::isfinite(seconds))
         return;
@@ -234,7 +234,7 @@ void MpvSession::seek(const void* owner, double seconds)
     reconnect_.progressed();
 }
 
-std::optional<double> MpvSession::position(const void* owner) const
+std::optional<double> MpvSession::position(const MediaPlayer* owner) const
 {
     if (!owns(owner))
         return std::nullopt;

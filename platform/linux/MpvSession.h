@@ -37,20 +37,20 @@ public:
     explicit MpvSession(LibraryOpener openLibrary = &MpvLibrary::open);
     ~MpvSession() override;
 
-    // Player fronts identify themselves by address; only the current owner is obeyed.
-    void start(const void* owner, const MediaItem* item, const QString& url);
-    void resume(const void* owner);
-    void pause(const void* owner);
-    void release(const void* owner);
-    void seek(const void* owner, double seconds);
+    // Player fronts identify themselves; only the current owner is obeyed.
+    void start(const MediaPlayer* owner, const MediaItem* item, const QString& url);
+    void resume(const MediaPlayer* owner);
+    void pause(const MediaPlayer* owner);
+    void release(const MediaPlayer* owner);
+    void seek(const MediaPlayer* owner, double seconds);
 
     // The current player's stream cannot play: libmpv is unusable or refused the load.
     bool failed() const { return failed_; }
 
-    bool owns(const void* owner) const { return owner_ != nullptr && owner_ == owner; }
+    bool owns(const MediaPlayer* owner) const { return owner_ != nullptr && owner_ == owner; }
     bool serves(const MediaItem* item) const { return owner_ != nullptr && item_ == item; }
     // Seconds, or none while the position is unknown.
-    std::optional<double> position(const void* owner) const;
+    std::optional<double> position(const MediaPlayer* owner) const;
     // The position of whichever player holds the handle, playing or paused.
     std::optional<double> currentPosition() const { return position(owner_); }
     std::vector<MediaTimeRange> seekableRanges(const MediaItem* item) const;
@@ -97,7 +97,7 @@ private:
     std::thread destroyer_;
     std::atomic<bool> drainQueued_{false};
 
-    const void* owner_ = nullptr;
+    const MediaPlayer* owner_ = nullptr;
     const MediaItem* item_ = nullptr;
     QString url_;
     bool wantPlay_ = false;

@@ -16,6 +16,8 @@ namespace platform::linux_impl {
 namespace {
 
 constexpr auto kEntryFileName = "org.kovra.Radio.desktop";
+// The name our entry had before the application took its reverse-DNS desktop id.
+constexpr auto kLegacyEntryFileName = "kovra-radio.desktop";
 // An autostart entry is a few hundred bytes; anything far larger is not one we can trust.
 constexpr qint64 kMaxEntryBytes = qint64{64} * 1024;
 
@@ -155,7 +157,16 @@ XdgAutostartLoginItem::XdgAutostartLoginItem(QString executable) : executable_(s
 
 QString XdgAutostartLoginItem::userEntryPath()
 {
-    return configHome() + QStringLiteral("/autostart/") + QLatin1String(kEntryFileName);
+    const QString folder = configHome() + QStringLiteral("/autostart/");
+    const QString path = folder + QLatin1String(kEntryFileName);
+    // An entry written under the old name is taken over, so the user's choice stands and no
+    // second entry starts us twice.
+    const QString legacy = folder + QLatin1String(kLegacyEntryFileName);
+    if (QFileInfo(legacy).isFile() && !QFileInfo::exists(path))
+        QFile::rename(legacy, path);
+    else if (QFileInfo(legacy).isFile())
+        QFile::remove(legacy);
+    return path;
 }
 
 LoginItemStatus XdgAutostartLoginItem::status()

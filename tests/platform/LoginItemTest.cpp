@@ -94,6 +94,17 @@ TEST_F(AutostartLoginItem, ASystemWideEntryIsSwitchedOffByAHiddenEntryOfTheUser)
     EXPECT_EQ(run("desktop-file-validate", {entryPath()}), QString());
 }
 
+TEST_F(AutostartLoginItem, AnEntryUnderTheOldNameKeepsItsStateAndIsNotLeftAsASecondOne)
+{
+    const QString legacy = root.path() + "/config/autostart/kovra-radio.desktop";
+    writeFile(legacy, "[Desktop Entry]\nType=Application\nName=Kovra Radio\nExec=kovra-radio\n");
+    EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
+    ASSERT_TRUE(item.unregisterService());
+    EXPECT_EQ(item.status(), LoginItemStatus::NotRegistered);
+    EXPECT_FALSE(QFile::exists(legacy));
+    EXPECT_FALSE(QFile::exists(entryPath()));
+}
+
 TEST_F(AutostartLoginItem, AFolderThatCannotBeWrittenFailsQuietlyAndStaysOff)
 {
     // root ignores permissions, so the folder is made impossible instead: a file in its place.
