@@ -16,5 +16,5 @@ void AppDelegate::applicationDidFinishLaunching()
     menuManager->start();
     // Asked only so the desktop knows us; the answer changes nothing.
     platform::NotificationCenter::currentNotificationCenter().requestAuthorization(
-        platform::AuthorizationOptionAlert, [](bool, std::optional<std::string>) {});
+        platform::AuthorizationOptionAlert, [](bool, const std::optional<std::string>&) {});
 }

@@ -72,7 +72,7 @@ std::optional<long> HotkeyManager::slotForChannelId(const std::string& channelId
     return long(found - ids.begin());
 }
 
-void HotkeyManager::setChannelForSlot(std::optional<std::string> channelId, long slot)
+void HotkeyManager::setChannelForSlot(const std::optional<std::string>& channelId, long slot)
 {
     auto ids = storedIds();
     if (slot < 0 || std::size_t(slot) >= ids.size())

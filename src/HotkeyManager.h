@@ -24,7 +24,7 @@ public:
 
     std::optional<std::string> channelIdForSlot(long slot) const;
     std::optional<long> slotForChannelId(const std::string& channelId) const;
-    void setChannelForSlot(std::optional<std::string> channelId, long slot);
+    void setChannelForSlot(const std::optional<std::string>& channelId, long slot);
     void setDefaults(const std::vector<std::string>& channelIds);
 
     void handleHotkey(long slot);

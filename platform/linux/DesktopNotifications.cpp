@@ -134,7 +134,7 @@ void DesktopNotifier::onActionInvoked(uint id, const QString& actionKey)
         return;
     // The link was checked when we posted it; the server only names which one. A copy: opening it
     // may post a notification and change what we remember.
-    QUrl link = *found;
+    QUrl link = *found; // NOLINT(performance-unnecessary-copy-initialization)
     if (isSecureDownloadURL(link) && opener_)
         opener_(link);
 }

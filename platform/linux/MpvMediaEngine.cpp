@@ -62,7 +62,7 @@ public:
     MediaTime currentTime() const override
     {
         const auto seconds = session_->position(this);
-        return seconds ? MediaTime::makeWithSeconds(*seconds, MpvSession::positionTimescale) : MediaTime{};
+        return seconds ? MediaTime::makeWithSeconds(*seconds, MpvSession::kPositionTimescale) : MediaTime{};
     }
 
     void seekToTime(MediaTime time, MediaTime, MediaTime) override

@@ -15,16 +15,16 @@ namespace {
 
 // A seek to the very last cached moment fails inside mpv (it then falls back to reopening the
 // stream), so the seekable end is reported this far short of the cache's end.
-constexpr double seekableEndMargin = 0.5;
+constexpr double kSeekableEndMargin = 0.5;
 
 enum PropertyId : uint64_t { TimePos = 1, CacheState = 2 };
 
 // Load commands carry their generation in the reply's user data, seeks this tag, others 0.
-constexpr uint64_t plainCommand = 0;
-constexpr uint64_t seekCommand = uint64_t(1) << 63;
+constexpr uint64_t kPlainCommand = 0;
+constexpr uint64_t kSeekCommand = uint64_t(1) << 63;
 // A seek the core can carry out begins at once; one that has not begun by then has failed (a
 // target in back-buffer already trimmed fails without any event).
-constexpr auto seekStartLimit = std::chrono::seconds(1);
+constexpr auto kSeekStartLimit = std::chrono::seconds(1);
 
 } // namespace
 
@@ -106,7 +106,7 @@ bool MpvSession::setPause(bool paused)
     if (!mpv_)
         return false;
     int flag = paused ? 1 : 0;
-    const int error = lib_->set_property_async(mpv_, plainCommand, "pause", MPV_FORMAT_FLAG, &flag);
+    const int error = lib_->set_property_async(mpv_, kPlainCommand, "pause", MPV_FORMAT_FLAG, &flag);
     if (error < 0)
         reportRefusal("pause", error);
     return error >= 0;
@@ -224,7 +224,7 @@ void MpvSession::seek(const MediaPlayer* owner, double seconds)
     if (!owns(owner) || entry_ != Entry::Playing || !std::isfinite(seconds))
         return;
     const QByteArray target = QByteArray::number(seconds, 'f', 6);
-    if (!command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}, seekCommand))
+    if (!command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}, kSeekCommand))
         return;
     // Until the core has carried it out, the position is where we asked to go: a second skip
     // right after the first builds on it.
@@ -243,7 +243,7 @@ std::optional<double> MpvSession::position(const MediaPlayer* owner) const
 
 bool MpvSession::seekPending() const
 {
-    return pendingSeek_ && (seekBegun_ || std::chrono::steady_clock::now() - seekSentAt_ < seekStartLimit);
+    return pendingSeek_ && (seekBegun_ || std::chrono::steady_clock::now() - seekSentAt_ < kSeekStartLimit);
 }
 
 std::vector<MediaTimeRange> MpvSession::seekableRanges(const MediaItem* item) const
@@ -263,13 +263,13 @@ std::vector<MediaTimeRange> MpvSession::seekableRanges(const MediaItem* item) co
         }
     }
     for (const auto& [start, end] : cached) {
-        const double usableEnd = end - seekableEndMargin;
+        const double usableEnd = end - kSeekableEndMargin;
         if (usableEnd <= start)
             continue;
-        const MediaTime from = MediaTime::makeWithSeconds(start, positionTimescale);
-        const MediaTime to = MediaTime::makeWithSeconds(usableEnd, positionTimescale);
+        const MediaTime from = MediaTime::makeWithSeconds(start, kPositionTimescale);
+        const MediaTime to = MediaTime::makeWithSeconds(usableEnd, kPositionTimescale);
         if (from.isValid() && to.isValid())
-            ranges.push_back(MediaTimeRange{from, MediaTime{to.value - from.value, positionTimescale}});
+            ranges.push_back(MediaTimeRange{from, MediaTime{to.value - from.value, kPositionTimescale}});
     }
     return ranges;
 }
@@ -352,9 +352,9 @@ void MpvSession::handleEvent(const mpv_event& event)
 {
     switch (event.event_id) {
     case MPV_EVENT_COMMAND_REPLY: {
-        if (event.reply_userdata == seekCommand && event.error < 0)
+        if (event.reply_userdata == kSeekCommand && event.error < 0)
             pendingSeek_.reset();
-        if (event.reply_userdata == plainCommand || event.reply_userdata != loadGeneration_)
+        if (event.reply_userdata == kPlainCommand || event.reply_userdata != loadGeneration_)
             break;
         if (event.error < 0) {
             qCDebug(lcMedia) << "load refused:" << lib_->error_string(event.error);

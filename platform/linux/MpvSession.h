@@ -32,7 +32,7 @@ public:
 
     // Positions carry microseconds: fine enough for exact seeks, and a small common multiple
     // with the 1/600 s steps the player adds.
-    static constexpr int32_t positionTimescale = 1000000;
+    static constexpr int32_t kPositionTimescale = 1000000;
 
     explicit MpvSession(LibraryOpener openLibrary = &MpvLibrary::open);
     ~MpvSession() override;

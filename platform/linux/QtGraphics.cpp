@@ -80,7 +80,7 @@ public:
         if (!focused_)
             return;
         const QString qtext = toQString(text);
-        operations_.push_back(TextOperation{qtext, at, font});
+        operations_.emplace_back(TextOperation{qtext, at, font});
         // The font as it resolves now (system font and size): a desktop font change makes
         // a new key, so an old rendering is not reused for it.
         key_ += QStringLiteral(" text(%1 %2 %3 %4)")
@@ -91,7 +91,7 @@ public:
         const auto* paintable = dynamic_cast<const PaintableImage*>(&image);
         if (!focused_ || !paintable)
             return;
-        operations_.push_back(ImageOperation{paintable->snapshot(), in});
+        operations_.emplace_back(ImageOperation{paintable->snapshot(), in});
         key_ += QStringLiteral(" image(%1 %2 %3 %4 %5)")
                     .arg(number(in.x), number(in.y), number(in.width), number(in.height), paintable->contentKey());
     }

@@ -7,8 +7,8 @@ namespace platform::linux_impl {
 
 void ReconnectPolicy::reset()
 {
-    backoff_ = firstDelay;
-    connectionTimeout_ = firstConnectionTimeout;
+    backoff_ = kFirstDelay;
+    connectionTimeout_ = kFirstConnectionTimeout;
     outageSince_.reset();
     soundingSince_.reset();
     progressed();
@@ -18,13 +18,13 @@ ReconnectPolicy::Milliseconds ReconnectPolicy::nextDelay()
 {
     const auto now = now_();
     if (!soundingSince_)
-        connectionTimeout_ = std::min(connectionTimeout_ * 2, longestConnectionTimeout);
+        connectionTimeout_ = std::min(connectionTimeout_ * 2, kLongestConnectionTimeout);
     soundingSince_.reset();
     if (!outageSince_)
         outageSince_ = now;
-    const Milliseconds cap = now - *outageSince_ < youngOutage ? youngOutageDelay : longestDelay;
+    const Milliseconds cap = now - *outageSince_ < kYoungOutage ? kYoungOutageDelay : kLongestDelay;
     const Milliseconds delay = std::min(backoff_, cap);
-    backoff_ = std::min(backoff_ * 2, longestDelay);
+    backoff_ = std::min(backoff_ * 2, kLongestDelay);
     return delay;
 }
 
@@ -37,14 +37,14 @@ void ReconnectPolicy::sounding()
     progressed();
     if (!soundingSince_)
         soundingSince_ = lastProgress_;
-    else if (outageSince_ && lastProgress_ - *soundingSince_ >= recoveredAfter)
+    else if (outageSince_ && lastProgress_ - *soundingSince_ >= kRecoveredAfter)
         reset();
 }
 
 bool ReconnectPolicy::stalled() const
 {
     const auto limit =
-        soundingSince_ ? std::chrono::duration<double>(stallLimit) : std::chrono::duration<double>(openingStallLimit);
+        soundingSince_ ? std::chrono::duration<double>(kStallLimit) : std::chrono::duration<double>(kOpeningStallLimit);
     return now_() - lastProgress_ >= limit;
 }
 

@@ -13,27 +13,27 @@ public:
     using Clock = std::chrono::steady_clock;
     using Milliseconds = std::chrono::milliseconds;
 
-    static constexpr Milliseconds firstDelay{500};
-    static constexpr Milliseconds longestDelay{30000};
+    static constexpr Milliseconds kFirstDelay{500};
+    static constexpr Milliseconds kLongestDelay{30000};
     // Someone is waiting for the channel: while an outage is young, try every few seconds so the
     // sound is back soon after the server is; only a long outage backs off further, sparing the
     // server and the battery.
-    static constexpr Milliseconds youngOutageDelay{3000};
-    static constexpr std::chrono::seconds youngOutage{60};
+    static constexpr Milliseconds kYoungOutageDelay{3000};
+    static constexpr std::chrono::seconds kYoungOutage{60};
     // Sound that has run this long without trouble means the outage is over.
-    static constexpr std::chrono::seconds recoveredAfter{10};
+    static constexpr std::chrono::seconds kRecoveredAfter{10};
     // Nothing moved for this long while meant to play: the server hangs.
-    static constexpr std::chrono::seconds stallLimit{8};
+    static constexpr std::chrono::seconds kStallLimit{8};
     // Before the first sound of an attempt: opening a stream over a slow link passes stages many
     // seconds apart, and each connection gives up by itself when it makes no progress; this only
     // catches a core that wedges.
-    static constexpr std::chrono::seconds openingStallLimit{30};
+    static constexpr std::chrono::seconds kOpeningStallLimit{30};
 
     // How long one connection may wait for its next bytes before it is given up: short, so a hung
     // server is left soon, and longer after each attempt that failed before it sounded, so a link
     // with seconds of round trip (a TLS handshake waits two of them) still opens.
-    static constexpr std::chrono::seconds firstConnectionTimeout{3};
-    static constexpr std::chrono::seconds longestConnectionTimeout{12};
+    static constexpr std::chrono::seconds kFirstConnectionTimeout{3};
+    static constexpr std::chrono::seconds kLongestConnectionTimeout{12};
 
     explicit ReconnectPolicy(std::function<Clock::time_point()> now = &Clock::now) : now_(std::move(now)) {}
 
@@ -52,8 +52,8 @@ public:
 
 private:
     std::function<Clock::time_point()> now_;
-    Milliseconds backoff_ = firstDelay;
-    std::chrono::seconds connectionTimeout_ = firstConnectionTimeout;
+    Milliseconds backoff_ = kFirstDelay;
+    std::chrono::seconds connectionTimeout_ = kFirstConnectionTimeout;
     // When the current run of failures began; none while the stream is fine.
     std::optional<Clock::time_point> outageSince_;
     std::optional<Clock::time_point> soundingSince_;

@@ -158,7 +158,7 @@ XdgAutostartLoginItem::XdgAutostartLoginItem(QString executable) : executable_(s
 QString XdgAutostartLoginItem::userEntryPath()
 {
     const QString folder = configHome() + QStringLiteral("/autostart/");
-    const QString path = folder + QLatin1String(kEntryFileName);
+    QString path = folder + QLatin1String(kEntryFileName);
     // An entry written under the old name is taken over, so the user's choice stands and no
     // second entry starts us twice.
     const QString legacy = folder + QLatin1String(kLegacyEntryFileName);
