@@ -1,7 +1,8 @@
 // The hot-key service over X11 grabs on a private Xvfb server: real grabs, real key presses from
 // xdotool, and a second X client (tests/fixtures/grabkey.py) holding a shortcut before we ask for it.
-// Only what the real binary's test (tests/integration/test_hotkeys.py) cannot see is checked here:
-// lock keys, another layout, grabs left behind.
+// Which slot a press reaches and which keys are not ours is the real binary's test
+// (tests/integration/test_hotkeys.py); here, what the X server itself does: lock keys, auto-repeat,
+// another layout, grabs left behind.
 #include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/X11HotKeys.h"
 
@@ -178,6 +179,18 @@ TEST_F(HotKeysOnX11, CapsLockAndNumLockDoNotStopAShortcut)
     xdotool({"key", "alt+3"});
     xdotool({"key", "Num_Lock"});
     EXPECT_EQ(idsUpToMarker(), (std::vector<uint32_t>{0, 1, 2}));
+}
+
+TEST_F(HotKeysOnX11, HoldingTheKeysGivesOnePressAndReleasingGivesNone)
+{
+    std::vector<EventHotKeyRef> refs;
+    ASSERT_EQ(registerAll(refs), std::vector<OSStatus>(5, noErr));
+    // Long enough for the server's auto-repeat to start (it waits 660 ms, then repeats at 25 Hz).
+    xdotool({"keydown", "alt+1", "sleep", "1.5", "keyup", "1", "sleep", "0.2", "keyup", "alt"});
+    xdotool({"keydown", "alt+2", "sleep", "1.5", "keyup", "alt", "sleep", "0.2", "keyup", "2"});
+    // Pressed again after the release: a new press.
+    xdotool({"key", "alt+1", "alt+1"});
+    EXPECT_EQ(idsUpToMarker(), (std::vector<uint32_t>{0, 1, 0, 0}));
 }
 
 // Which keys still work beside a held one is the integration test's (test_hotkeys.py); here, what
