@@ -61,7 +61,6 @@ namespace {
 class FakeMediaPlayer : public platform::MediaPlayer {
 public:
     explicit FakeMediaPlayer(std::shared_ptr<PlayerRecord> record) : record_(std::move(record)) {}
-    ~FakeMediaPlayer() override { record_->released = true; }
     void play() override { setRate(1); }
     void pause() override { setRate(0); }
     float rate() const override { return record_->rate; }
@@ -91,11 +90,6 @@ std::unique_ptr<platform::MediaPlayer> FakeMediaEngine::playerWithItem(std::shar
     auto record = players.emplace_back(std::make_shared<PlayerRecord>());
     record->item = std::dynamic_pointer_cast<FakeMediaItem>(item);
     return std::make_unique<FakeMediaPlayer>(record);
-}
-
-int FakeMediaEngine::livePlayers() const
-{
-    return int(std::count_if(players.begin(), players.end(), [](const auto& p) { return !p->released; }));
 }
 
 platform::EventTargetRef FakeHotKeyService::applicationEventTarget()

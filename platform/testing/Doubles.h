@@ -141,14 +141,13 @@ struct Seek {
     platform::MediaTime time, toleranceBefore, toleranceAfter;
 };
 
-// What a player went through, kept after the player itself is released.
+// What a player went through, kept after the player itself is gone.
 struct PlayerRecord {
     std::shared_ptr<FakeMediaItem> item;
     float rate = 0;
     platform::MediaTime currentTime = platform::MediaTime::zero();
     bool hasCurrentItem = true;
     std::vector<Seek> seeks;
-    bool released = false;
 };
 
 class FakeMediaEngine : public platform::MediaEngine {
@@ -159,7 +158,6 @@ public:
     }
     std::unique_ptr<platform::MediaPlayer> playerWithItem(std::shared_ptr<platform::MediaItem> item) override;
     std::shared_ptr<PlayerRecord> lastPlayer() const { return players.back(); }
-    int livePlayers() const;
 
     std::vector<std::shared_ptr<PlayerRecord>> players;
 };
@@ -192,15 +190,11 @@ public:
                                          platform::OSType* actualType, size_t bufferSize, size_t* actualSize,
                                          void* outData) override;
 
-    // A key press or release as the desktop would deliver it: reaches the handler only when a
+    // A key press (or release: kind) as the desktop would deliver it: reaches the handler only when a
     // successful registration matches the key and modifiers exactly and the handler asked for that
     // kind. Returns the handler's status, or none when nothing was delivered.
     std::optional<platform::OSStatus> press(uint32_t keyCode, uint32_t modifiers,
                                             uint32_t kind = platform::kEventHotKeyPressed);
-    std::optional<platform::OSStatus> release(uint32_t keyCode, uint32_t modifiers)
-    {
-        return press(keyCode, modifiers, platform::kEventHotKeyReleased);
-    }
     // Hands an arbitrary hot key event (or a null one) to the installed handler.
     std::optional<platform::OSStatus> deliver(std::optional<platform::EventHotKeyID> hotKeyID);
 

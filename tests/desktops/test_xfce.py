@@ -33,7 +33,7 @@ class XfceTray(kovratest.SessionTest):
 
     def assert_icon_fills_its_slot(self, panel, name):
         """The icon the panel draws is as high as its slot nearly, and mostly the flag's blue."""
-        s = panel.session
+        s = panel.s
         os.makedirs(SHOTS, exist_ok=True)
         box = procutil.wait_until(lambda: (lambda b: b if b and b.width == panel.icon_size else None)(
             panel.wait_for_icon()), 15, message=f"the icon at {panel.icon_size} px")
