@@ -176,6 +176,12 @@ void PortalGlobalShortcuts::start()
         call->deleteLater();
         if (generation != generation_)
             return;
+        // Older portals have no registry; any other refusal leaves the desktop without our id.
+        if (call->isError() && call->error().type() != QDBusError::UnknownMethod
+            && call->error().type() != QDBusError::UnknownInterface
+            && call->error().type() != QDBusError::UnknownObject)
+            qWarning("kovra-radio: the desktop portal did not register our app id: %s",
+                     qPrintable(call->error().message()));
         auto probe = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                                     QStringLiteral("Get"));
         probe << kInterface << QStringLiteral("version");
