@@ -9,36 +9,30 @@
 #include <QtGlobal>
 
 #include <map>
+#include <utility>
 
 namespace platform::linux_impl {
 
-QString HotKeyTrigger::portalText() const
+namespace {
+
+// The trigger spelled with the given modifier names, in the order both spellings use.
+QString spelled(const HotKeyTrigger& trigger, const char* control, const char* alt, const char* shift,
+                const char* super)
 {
     QString text;
-    if (control)
-        text += QStringLiteral("CTRL+");
-    if (alt)
-        text += QStringLiteral("ALT+");
-    if (shift)
-        text += QStringLiteral("SHIFT+");
-    if (super)
-        text += QStringLiteral("LOGO+");
-    return text + QString::number(digit);
+    for (const auto& [on, name] : {std::pair{trigger.control, control}, std::pair{trigger.alt, alt},
+                                   std::pair{trigger.shift, shift}, std::pair{trigger.super, super}}) {
+        if (on)
+            text += QLatin1String(name) + QLatin1Char('+');
+    }
+    return text + QString::number(trigger.digit);
 }
 
-QString HotKeyTrigger::displayText() const
-{
-    QString text;
-    if (control)
-        text += QStringLiteral("Ctrl+");
-    if (alt)
-        text += QStringLiteral("Alt+");
-    if (shift)
-        text += QStringLiteral("Shift+");
-    if (super)
-        text += QStringLiteral("Meta+");
-    return text + QString::number(digit);
-}
+} // namespace
+
+QString HotKeyTrigger::portalText() const { return spelled(*this, "CTRL", "ALT", "SHIFT", "LOGO"); }
+
+QString HotKeyTrigger::displayText() const { return spelled(*this, "Ctrl", "Alt", "Shift", "Meta"); }
 
 namespace {
 
