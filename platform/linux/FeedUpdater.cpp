@@ -16,9 +16,13 @@ namespace platform::linux_impl {
 
 namespace {
 
+QString tr(const char* text) { return QCoreApplication::translate("Updater", text); }
+
+} // namespace
+
 // The system's CAs, plus those of SSL_CERT_FILE when it names a bundle: the same override the
 // rest of the system's TLS clients honour. Verification itself is never relaxed.
-QSslConfiguration tlsConfiguration()
+QSslConfiguration verifiedTlsConfiguration()
 {
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
@@ -30,10 +34,6 @@ QSslConfiguration tlsConfiguration()
     }
     return tls;
 }
-
-QString tr(const char* text) { return QCoreApplication::translate("Updater", text); }
-
-} // namespace
 
 UpdateFeedFetcher::UpdateFeedFetcher(Limits limits, QObject* parent) : QObject(parent), limits_(limits)
 {
@@ -52,7 +52,7 @@ bool UpdateFeedFetcher::fetch(const QUrl& url, Completion completion)
         network_->setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
     }
     QNetworkRequest request(url);
-    request.setSslConfiguration(tlsConfiguration());
+    request.setSslConfiguration(verifiedTlsConfiguration());
     request.setMaximumRedirectsAllowed(limits_.maxRedirects);
     request.setHeader(QNetworkRequest::UserAgentHeader,
                       QStringLiteral("kovra-radio/") + QString::fromStdString(applicationVersion()));

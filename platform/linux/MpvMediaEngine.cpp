@@ -8,10 +8,7 @@ namespace {
 
 class MpvMediaItem : public MediaItem {
 public:
-    MpvMediaItem(const URL& url, std::weak_ptr<MpvSession> session)
-        : url_(QString::fromStdString(url.absoluteString())), session_(std::move(session))
-    {
-    }
+    MpvMediaItem(QString url, std::weak_ptr<MpvSession> session) : url_(std::move(url)), session_(std::move(session)) {}
 
     std::vector<MediaTimeRange> seekableTimeRanges() const override
     {
@@ -89,7 +86,8 @@ MpvMediaEngine::MpvMediaEngine(MpvCore::LibraryOpener openLibrary)
 
 std::shared_ptr<MediaItem> MpvMediaEngine::itemWithURL(const URL& url)
 {
-    return std::make_shared<MpvMediaItem>(url, session_);
+    const QString address = QString::fromStdString(url.absoluteString());
+    return std::make_shared<MpvMediaItem>(relay_ ? relay_->route(address) : address, session_);
 }
 
 std::unique_ptr<MediaPlayer> MpvMediaEngine::playerWithItem(std::shared_ptr<MediaItem> item)

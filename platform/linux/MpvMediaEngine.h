@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/Media.h"
+#include "platform/linux/LoopbackHttpRelay.h"
 #include "platform/linux/MpvSession.h"
 
 #include <QObject>
@@ -21,6 +22,9 @@ public:
     std::shared_ptr<MediaItem> itemWithURL(const URL& url) override;
     std::unique_ptr<MediaPlayer> playerWithItem(std::shared_ptr<MediaItem> item) override;
 
+    // Streams of the stream host are then read through this relay.
+    void setRelay(std::shared_ptr<LoopbackHttpRelay> relay) { relay_ = std::move(relay); }
+
     // Where the stream being played or paused is, in seconds; none while unknown or nothing is open.
     std::optional<double> position() const { return session_->currentPosition(); }
 
@@ -32,6 +36,7 @@ Q_SIGNALS:
 
 private:
     std::shared_ptr<MpvSession> session_;
+    std::shared_ptr<LoopbackHttpRelay> relay_;
 };
 
 } // namespace platform::linux_impl

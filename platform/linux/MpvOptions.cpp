@@ -39,9 +39,10 @@ std::vector<std::pair<QByteArray, QByteArray>> mpvOptions()
 
         // Time to first sound: FFmpeg leaves Nagle on for its HTTPS connections (~40 ms lost on each
         // new one), opens one connection more than needed for HLS, and waits for the old demuxer
-        // when a stream is replaced.
+        // when a stream is replaced. A live stream starts three segments before the newest (FFmpeg's
+        // default, named because the stream relay fetches that segment ahead).
         {"stream-lavf-o", "tcp_nodelay=1"},
-        {"demuxer-lavf-o", "http_multiple=0"},
+        {"demuxer-lavf-o", "http_multiple=0,live_start_index=-3"},
         // Streams are HLS, read by FFmpeg. mpv's own playlist reader would take a playlist it fetched
         // while FFmpeg failed (a connection reset) for a list of separate files, and play stale
         // segments one by one instead of the live stream.

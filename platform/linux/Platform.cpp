@@ -8,6 +8,7 @@
 #include "platform/linux/FeedUpdater.h"
 #include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/JsonUserDefaults.h"
+#include "platform/linux/LoopbackHttpRelay.h"
 #include "platform/linux/Mpris.h"
 #include "platform/linux/MpvMediaEngine.h"
 #include "platform/linux/QtApplication.h"
@@ -15,9 +16,13 @@
 #include "platform/linux/QtLocalization.h"
 #include "platform/linux/SniStatusBar.h"
 #include "platform/linux/XdgAutostart.h"
+#include "src/Models.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QStringList>
+#include <QUrl>
 
 #include <cstdio>
 #include <cstdlib>
@@ -98,13 +103,24 @@ void installPlatform(int& argc, char** argv)
     Application::install(application);
     Localization::install(makeLocalization());
     Graphics::install(makeGraphics());
-    StatusBar::install(makeStatusBar());
+    // The channels' streams come through a relay of ours that keeps the stream host's connection
+    // warm and fetches the playlists ahead while the menu is open.
+    QStringList playlistPaths;
+    for (const KovraChannel& channel : KovraChannel::allChannels)
+        playlistPaths << QUrl(QString::fromStdString(channel.streamURL().absoluteString())).path(QUrl::FullyEncoded);
+    auto relay = std::make_shared<LoopbackHttpRelay>(QString::fromStdString(streamHost()), playlistPaths);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, relay.get(), [relay = relay.get()] { relay->stop(); });
+    StatusBar::install(makeStatusBar([relay = std::weak_ptr<LoopbackHttpRelay>(relay)](bool open) {
+        if (auto alive = relay.lock())
+            open ? alive->menuOpened() : alive->menuClosed();
+    }));
     UserDefaults::install(makeUserDefaults());
     LoginItemService::install(makeLoginItemService());
     NotificationCenter::install(makeNotificationCenter());
     UpdaterFactory::install(makeUpdaterFactory());
     HotKeyService::install(makeHotKeyService());
     auto mediaEngine = std::make_shared<MpvMediaEngine>();
+    mediaEngine->setRelay(relay);
     MediaEngine::install(mediaEngine);
     NowPlayingCenter::install(makeNowPlayingCenter());
     RemoteCommandCenter::install(makeRemoteCommandCenter());

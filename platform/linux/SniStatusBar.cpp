@@ -27,8 +27,13 @@ namespace {
 
 class QtStatusItem final : public StatusItem, public StatusButton {
 public:
-    QtStatusItem() : menu_(std::make_unique<QMenu>())
+    explicit QtStatusItem(const MenuWatch& menuWatch) : menu_(std::make_unique<QMenu>())
     {
+        // Hosts tell the menu's opening (dbusmenu AboutToShow, or its "opened" event) and closing.
+        if (menuWatch) {
+            QObject::connect(menu_.get(), &QMenu::aboutToShow, &context_, [menuWatch] { menuWatch(true); });
+            QObject::connect(menu_.get(), &QMenu::aboutToHide, &context_, [menuWatch] { menuWatch(false); });
+        }
         HostClickPosition::install();
         hostWatcher_ = std::make_unique<TrayHostWatcher>([this] {
             hostAvailable_ = true;
@@ -323,11 +328,21 @@ private:
 
 class QtStatusBar final : public StatusBar {
 public:
-    std::shared_ptr<StatusItem> statusItemWithLength(double) override { return std::make_shared<QtStatusItem>(); }
+    explicit QtStatusBar(MenuWatch menuWatch) : menuWatch_(std::move(menuWatch)) {}
+    std::shared_ptr<StatusItem> statusItemWithLength(double) override
+    {
+        return std::make_shared<QtStatusItem>(menuWatch_);
+    }
+
+private:
+    MenuWatch menuWatch_;
 };
 
 } // namespace
 
-std::shared_ptr<StatusBar> makeStatusBar() { return std::make_shared<QtStatusBar>(); }
+std::shared_ptr<StatusBar> makeStatusBar(MenuWatch menuWatch)
+{
+    return std::make_shared<QtStatusBar>(std::move(menuWatch));
+}
 
 } // namespace platform::linux_impl

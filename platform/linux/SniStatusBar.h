@@ -4,10 +4,14 @@
 
 #include "platform/StatusBar.h"
 
+#include <functional>
 #include <memory>
 
 namespace platform::linux_impl {
 
-std::shared_ptr<StatusBar> makeStatusBar();
+// Told true when the status item's menu is about to show, false when it closed.
+using MenuWatch = std::function<void(bool open)>;
+
+std::shared_ptr<StatusBar> makeStatusBar(MenuWatch menuWatch = {});
 
 } // namespace platform::linux_impl
