@@ -177,12 +177,13 @@ class Ours:
     def pid(self):
         return self.app.pid
 
-    def click(self, name):
-        """Opens the menu as a panel does, then clicks `name`; returns when the click was sent."""
+    def click(self, name, aim=0.15):
+        """Opens the menu as a panel does, then clicks `name` `aim` seconds later (a person needs at least
+        0.15 s to aim at the entry); returns when the click was sent."""
         self.menu.AboutToShow(0, timeout=5)
         _, layout = self.menu.GetLayout(0, -1, dbus.Array([], signature="s"), timeout=5)
         node = find_child(_node(layout), name)
-        time.sleep(0.15)  # a person needs at least this long to aim at the entry
+        time.sleep(aim)
         t = time.monotonic()
         self.menu.Event(node["id"], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(int(time.time())),
                         timeout=5)

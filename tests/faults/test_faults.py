@@ -4,8 +4,11 @@
 # away from a hung channel, and quitting while a stream plays or hangs. Whatever the server does,
 # the app stays up, never sounds two channels at once, its menu agrees with what it tells the
 # desktop's media controls, and once the server is back the channel sounds again by itself.
+import http.client
 import os
+import re
 import signal
+import socket
 import sys
 import time
 
@@ -188,6 +191,41 @@ class Faults(kovratest.SharedSessionTest):
         s.audio.wait_for_silence(timeout=30 * SLOW)
         self.assert_silent_but_chosen(app, item, "tarvesi", 3.0)
         self.assert_back_by_itself(item, "tarvesi", "cut connections")
+
+    def test_the_stream_relay_serves_only_its_channels_on_loopback_and_passes_failures_on(self):
+        s = self.session
+        app, item = self.start_app_with_menu(env={"QT_LOGGING_RULES": "kovra.media.debug=true"})
+        self.play(item, "velmora")
+        found = re.search(r'load "http://127\.0\.0\.1:(\d+)/([0-9a-f]+)/radio_velmora/kovra_velmora\.m3u8"', app.log())
+        self.assertTrue(found, "the media core reads the stream through the relay")
+        port, token = int(found.group(1)), found.group(2)
+        self.assertGreaterEqual(len(token), 32, "an unguessable path")
+        listening = [line.split()[3] for line in s.run(["ss", "-Hltnp"]).stdout.splitlines() if f"pid={app.pid}," in line]
+        self.assertTrue(listening and all(a.startswith("127.") for a in listening), listening)
+
+        def get(path, timeout=5 * SLOW):
+            conn = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+            try:
+                conn.request("GET", path)
+                reply = conn.getresponse()
+                return reply.status, reply.read()
+            finally:
+                conn.close()
+        good = "/radio_velmora/kovra_velmora.m3u8"
+        self.assertEqual(get(f"/{token}{good}")[0], 200)
+        for path in (good, f"/{'0' * len(token)}{good}", f"/{token}/appcast.xml", f"/{token}/radio_x/kovra_x.m3u8",
+                     f"/{token}/radio_velmora/../appcast.xml", f"/{token}/radio_velmora/%2e%2e/appcast.xml",
+                     f"/{token}//evil.example{good}", f"http://evil.example/{token}{good}"):
+            self.assertEqual(get(path)[0], 404, path)
+        self.assertEqual(get(f"/{token}/radio_velmora/kovra_velmora_999999.ts"), (404, b"not found\n"))
+        # What the server does reaches the media core as it was: its error, no answer as a gateway
+        # error, a hang as a hang.
+        for mode, want in (("503", 503), ("drop", 502), ("absent", 502)):
+            s.broadcaster.set_fault("nimo", mode)
+            self.assertEqual(get(f"/{token}/radio_nimo/kovra_nimo.m3u8")[0], want, mode)
+        s.broadcaster.set_fault("nimo", "stall")
+        with self.assertRaises(socket.timeout):
+            get(f"/{token}/radio_nimo/kovra_nimo.m3u8", timeout=2)
 
     def test_a_server_gone_for_20_seconds_is_heard_again_soon_after_it_returns(self):
         s = self.session
