@@ -220,12 +220,13 @@ class Faults(kovratest.SharedSessionTest):
         self.assertEqual(get(f"/{token}/radio_velmora/kovra_velmora_999999.ts"), (404, b"not found\n"))
         # What the server does reaches the media core as it was: its error, no answer as a gateway
         # error, a hang as a hang.
+        segment = f"/{token}/radio_nimo/kovra_nimo_000001.ts"
         for mode, want in (("503", 503), ("drop", 502), ("absent", 502)):
-            s.broadcaster.set_fault("nimo", mode)
-            self.assertEqual(get(f"/{token}/radio_nimo/kovra_nimo.m3u8")[0], want, mode)
-        s.broadcaster.set_fault("nimo", "stall")
+            s.broadcaster.set_fault("nimo", mode, scope="segments")
+            self.assertEqual(get(segment)[0], want, mode)
+        s.broadcaster.set_fault("nimo", "stall", scope="segments")
         with self.assertRaises(socket.timeout):
-            get(f"/{token}/radio_nimo/kovra_nimo.m3u8", timeout=2)
+            get(segment, timeout=2)
 
     def test_a_server_gone_for_20_seconds_is_heard_again_soon_after_it_returns(self):
         s = self.session
