@@ -168,6 +168,10 @@ public:
             return;
         }
         const bool whole = range.isEmpty() || range == "bytes=0-";
+        qCDebug(lcRelay) << "request" << rest
+                         << (kept_.contains(rest)      ? "kept"
+                             : pending_.contains(rest) ? "pending"
+                                                       : "");
         if (whole
             && (playlists_.contains(rest)
                 || (rest == expectedSegment_ && (kept_.contains(rest) || pending_.contains(rest)))))
