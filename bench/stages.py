@@ -55,7 +55,7 @@ def main():
                     if not m or float(m.group(1)) < t0:
                         continue
                     at, text = float(m.group(1)) - t0, m.group(3)
-                    for key, pattern in (("load", '"load"'), ("playlist", f"request \"/radio_{target}/kovra_{target}.m3u8"),
+                    for key, pattern in (("load", "load \""), ("playlist", f"request \"/radio_{target}/kovra_{target}.m3u8"),
                                          ("segment", f"request \"/radio_{target}/kovra_{target}_")):
                         if pattern in text and key not in stamps:
                             stamps[key] = at

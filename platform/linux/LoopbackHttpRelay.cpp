@@ -23,7 +23,6 @@
 
 #include <chrono>
 #include <memory>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -40,7 +39,8 @@ using namespace std::chrono_literals;
 // reads each playlist twice when it opens a stream, and a menu choice follows its opening within
 // seconds. A live playlist changes once per segment, and the core reloads it on its own cadence.
 constexpr auto kPlaylistFresh = 3s;
-// Opening and closing the menu quickly asks the server at most this often.
+// Opening and closing the menu quickly asks the server for each playlist at most this often
+// (less than kPlaylistFresh, so what the menu's opening brought is still fresh at the click).
 constexpr auto kAheadSpacing = 2s;
 // A fetch ahead that nobody asked for is dropped this long after the menu closed (the choice made
 // in it reaches us a moment after the close).
@@ -183,12 +183,12 @@ public:
     void fetchAhead()
     {
         dropTimer_.stop();
-        const auto now = Clock::now();
-        if (lastAhead_ && now - *lastAhead_ < kAheadSpacing)
-            return;
-        lastAhead_ = now;
+        // Each playlist at most once per spacing, however often the menu opens; one fetched
+        // before that is still fresh when a choice follows within a second.
         for (const QString& path : std::as_const(playlists_)) {
-            if (!fresh(path) && !pendingFor(path))
+            auto kept = kept_.find(path);
+            const bool recent = kept != kept_.end() && Clock::now() - kept->fetched < kAheadSpacing;
+            if (!recent && !pendingFor(path))
                 startFetch(path, kAheadTimeoutMs, true);
         }
     }
@@ -386,7 +386,6 @@ private:
     QString expectedPlaylist_;
     QString expectedSegment_;
     QHash<QString, std::shared_ptr<Pending>> pending_;
-    std::optional<Clock::time_point> lastAhead_;
     QTimer dropTimer_;
 };
 
