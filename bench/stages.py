@@ -25,6 +25,8 @@ def main():
     p.add_argument("--rtt", type=int, default=0)
     p.add_argument("--aim", type=float, default=0.15)
     p.add_argument("-n", type=int, default=7)
+    p.add_argument("--cold", action="store_true", help="a fresh app for every start")
+    p.add_argument("--dump", action="store_true", help="print the app's log lines of each start")
     a = p.parse_args()
     with Session(binary=os.path.join(os.path.abspath(a.build), "kovra-radio")) as s:
         s.audio.stop()
@@ -41,6 +43,13 @@ def main():
         rows, current = [], "velmora"
         try:
             for i in range(a.n + 1):
+                if a.cold and i:
+                    ours.close()
+                    app.terminate()
+                    s.tray.wait_for_no_item()
+                    app = s.start_app(env=env)
+                    ours = Ours(s, app, s.tray.wait_for_item())
+                    time.sleep(1)
                 target = "tarvesi" if current == "velmora" else "velmora"
                 other = [freq[c] for c in freq if c != target]
                 cap.wait_silent()
@@ -52,9 +61,11 @@ def main():
                 time.sleep(0.3)
                 stamps = {}
                 for m in map(LINE.match, open(app.log_path, errors="replace")):
-                    if not m or float(m.group(1)) < t0:
+                    if not m or float(m.group(1)) < t0 - a.aim - 0.1:
                         continue
                     at, text = float(m.group(1)) - t0, m.group(3)
+                    if a.dump and at < 1:
+                        print(f"{at * 1000:8.1f} {m.group(2)} {text[:150]}")
                     for key, pattern in (("load", "load \""), ("playlist", f"request \"/radio_{target}/kovra_{target}.m3u8"),
                                          ("segment", f"request \"/radio_{target}/kovra_{target}_")):
                         if pattern in text and key not in stamps:

@@ -230,6 +230,10 @@ private:
         request.setSslConfiguration(tls_);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
         request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+        // Qt holds every request to a new https host on one connection until it knows whether the
+        // server speaks HTTP/2; over HTTP/1.1 the three playlists fetched ahead then come one round
+        // trip after another. Without that wait they come over parallel connections at once.
+        request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
         // What the server sends is what the media core gets: no decoding on the way.
         request.setRawHeader("Accept-Encoding", "identity");
         request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray("kovra-radio/" KOVRA_VERSION));

@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include <cmath>
@@ -33,6 +35,15 @@ std::shared_ptr<const MpvLibrary> MpvLibrary::open(QString* error)
         return nullptr;
     }
     return lib;
+}
+
+void MpvLibrary::preload()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // The handle is never closed: the libraries stay for the open() that follows.
+        std::thread([] { dlopen("libmpv.so.2", RTLD_NOW | RTLD_LOCAL); }).detach();
+    });
 }
 
 MpvLibrary::~MpvLibrary()

@@ -10,6 +10,7 @@
 #include "platform/linux/JsonUserDefaults.h"
 #include "platform/linux/LoopbackHttpRelay.h"
 #include "platform/linux/Mpris.h"
+#include "platform/linux/MpvLibrary.h"
 #include "platform/linux/MpvMediaEngine.h"
 #include "platform/linux/QtApplication.h"
 #include "platform/linux/QtGraphics.h"
@@ -113,6 +114,8 @@ void installPlatform(int& argc, char** argv)
     StatusBar::install(makeStatusBar([relay = std::weak_ptr<LoopbackHttpRelay>(relay)](bool open) {
         if (auto alive = relay.lock())
             open ? alive->menuOpened() : alive->menuClosed();
+        if (open)
+            MpvLibrary::preload();
     }));
     UserDefaults::install(makeUserDefaults());
     LoginItemService::install(makeLoginItemService());
