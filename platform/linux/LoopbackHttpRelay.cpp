@@ -129,7 +129,10 @@ public:
                 pending->reply->disconnect(this);
         }
         pending_.clear();
-        qDeleteAll(findChildren<RelayClient*>(Qt::FindDirectChildrenOnly));
+        // Not findChildren: without a meta-object of its own a client is any QObject to it.
+        const QObjectList children = this->children();
+        for (QObject* child : children)
+            delete dynamic_cast<RelayClient*>(child);
         delete server_;
         delete network_;
     }
