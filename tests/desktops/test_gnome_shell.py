@@ -31,8 +31,8 @@ button && {
 
 
 def pictured(desk, size):
-    """A steady screenshot and the indicator, once the icon at this size has stopped moving: laid out
-    anew, its actor is as wide as its slot (the slot is centred in the panel's height)."""
+    # A steady screenshot and the indicator, once the icon at this size has stopped moving: laid out
+    # anew, its actor is as wide as its slot (the slot is centred in the panel's height).
     def attempt():
         before = desk.eval(INDICATOR)
         if not (before["drawn"] and before["icon"][2] == size):

@@ -20,7 +20,7 @@ FILL = 0.8  # of the slot's height, at least: a readable icon
 
 
 def menu_rows(pixels):
-    """The stock menu on screen: (its left/right columns, the centre row of each entry's text), or None."""
+    # The stock menu on screen: (its left/right columns, the centre row of each entry's text), or None.
     white = (pixels >= 245).all(axis=2)
     rows, cols = np.nonzero(white.sum(axis=1) >= 60)[0], np.nonzero(white.sum(axis=0) >= 60)[0]
     if not len(rows) or not len(cols):
