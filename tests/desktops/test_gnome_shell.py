@@ -2,11 +2,8 @@
 # The tray in GNOME Shell 43 on Wayland: the AppIndicator extension shows the item in 16, 22 and 24 px
 # slots, a channel picked from the extension's menu sounds, and activating the icon (its double click)
 # opens no window of ours.
-import os
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import waylandshells  # noqa: E402
 
 waylandshells.run_as_desktop_user()

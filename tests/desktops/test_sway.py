@@ -1,11 +1,8 @@
 #!/usr/bin/python3
 # The tray in sway: waybar, a native Wayland tray host, shows the item in 16, 22 and 24 px slots, a channel
 # picked from waybar's menu sounds, and a left click on the icon opens no window of ours.
-import os
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import waylandshells  # noqa: E402
 
 waylandshells.run_as_desktop_user()

@@ -7,7 +7,6 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import kovratest  # noqa: E402
 import numpy as np  # noqa: E402
 import procutil  # noqa: E402

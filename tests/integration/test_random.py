@@ -8,7 +8,6 @@ import random
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import kovratest  # noqa: E402
 from kovratest import CHANNEL_IDS, CHANNEL_NAMES, checked_channels, slot_labels  # noqa: E402
 from trayhost import outline  # noqa: E402
