@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -38,6 +40,22 @@ inline bool runUntil(const std::function<bool()>& done, int guardMs = 30000)
     while (!done() && !guard.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     return done();
+}
+
+// A file's whole content ("" when it cannot be read).
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes a file whole, its folder made first.
+inline void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(content), content.size());
 }
 
 // Sets an environment variable for one scope and puts the old value back.
