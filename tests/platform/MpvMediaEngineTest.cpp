@@ -108,17 +108,11 @@ TEST(MpvMediaEngine, ASeekThatNeverBeginsLeavesThePositionToTheCore)
     player->play();
 
     // The load is answered, its entry starts, and the stream plays at 100 s.
-    static mpv_node_list ids{1, nullptr, nullptr};
-    static mpv_node id{};
     static char idKey[] = "playlist_entry_id";
     static char* keys[] = {idKey};
-    id.format = MPV_FORMAT_INT64;
-    id.u.int64 = 7;
-    ids.values = &id;
-    ids.keys = keys;
-    static mpv_event_command reply{};
-    reply.result.format = MPV_FORMAT_NODE_MAP;
-    reply.result.u.list = &ids;
+    static mpv_node id{.u = {.int64 = 7}, .format = MPV_FORMAT_INT64};
+    static mpv_node_list ids{1, &id, keys};
+    static mpv_event_command reply{{.u = {.list = &ids}, .format = MPV_FORMAT_NODE_MAP}};
     static mpv_event_start_file started{7};
     static double at = 100;
     static mpv_event_property timePos{"time-pos", MPV_FORMAT_DOUBLE, &at};
