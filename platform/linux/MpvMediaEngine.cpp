@@ -80,7 +80,7 @@ private:
 
 } // namespace
 
-MpvMediaEngine::MpvMediaEngine(MpvSession::LibraryOpener openLibrary)
+MpvMediaEngine::MpvMediaEngine(MpvCore::LibraryOpener openLibrary)
     : session_(std::make_shared<MpvSession>(std::move(openLibrary)))
 {
     connect(session_.get(), &MpvSession::seeked, this, &MpvMediaEngine::seeked);

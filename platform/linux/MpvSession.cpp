@@ -1,8 +1,6 @@
-// The one media core of the process and the state machine around it: which player it serves,
-// loading, pausing, seeking, and reconnecting a live stream that failed or stalled.
+// The state machine around the one media core: which player it serves, loading, pausing,
+// seeking, and reconnecting a live stream that failed or stalled.
 #include "platform/linux/MpvSession.h"
-
-#include "platform/linux/MpvOptions.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -28,7 +26,8 @@ constexpr auto kSeekStartLimit = std::chrono::seconds(1);
 
 } // namespace
 
-MpvSession::MpvSession(LibraryOpener openLibrary) : openLibrary_(std::move(openLibrary))
+MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
+    : core_(std::move(openLibrary), [this](const mpv_event& event) { handleEvent(event); })
 {
     retryTimer_.setSingleShot(true);
     connect(&retryTimer_, &QTimer::timeout, this, [this] {
@@ -43,85 +42,6 @@ MpvSession::MpvSession(LibraryOpener openLibrary) : openLibrary_(std::move(openL
         connect(app, &QCoreApplication::aboutToQuit, this, &MpvSession::shutdown);
 }
 
-MpvSession::~MpvSession()
-{
-    shutdown();
-    if (destroyer_.joinable())
-        destroyer_.join();
-}
-
-bool MpvSession::ensureLibrary()
-{
-    if (lib_)
-        return true;
-    if (libraryMissing_ || shutDown_)
-        return false;
-    QString error;
-    lib_ = openLibrary_(&error);
-    if (!lib_) {
-        // Without it nothing can sound; say so once, and let plays do nothing from now on.
-        libraryMissing_ = true;
-        qCCritical(lcMedia).noquote() << "cannot play: libmpv (libmpv.so.2) is not usable:" << error;
-        return false;
-    }
-    return true;
-}
-
-mpv_handle* MpvSession::makeCore()
-{
-    if (!ensureLibrary())
-        return nullptr;
-    mpv_handle* mpv = createMpvCore(*lib_, lcMedia().isDebugEnabled());
-    if (!mpv)
-        return nullptr;
-    if (lib_->observe_property(mpv, TimePos, "time-pos", MPV_FORMAT_DOUBLE) < 0) {
-        lib_->terminate_destroy(mpv);
-        return nullptr;
-    }
-    lib_->set_wakeup_callback(mpv, &MpvSession::wakeup, this);
-    return mpv;
-}
-
-void MpvSession::wakeup(void* context)
-{
-    // On one of libmpv's threads: only post; the events are read on the main thread.
-    auto* self = static_cast<MpvSession*>(context);
-    if (!self->drainQueued_.exchange(true))
-        QMetaObject::invokeMethod(self, &MpvSession::drainEvents, Qt::QueuedConnection);
-}
-
-bool MpvSession::command(std::initializer_list<MpvArgument> args, uint64_t userdata,
-                         std::initializer_list<MpvArgument> fileOptions)
-{
-    if (!mpv_)
-        return false;
-    const int error = lib_->commandAsync(mpv_, userdata, args, fileOptions);
-    if (error < 0)
-        reportRefusal(args.begin()->value, error);
-    return error >= 0;
-}
-
-bool MpvSession::setPause(bool paused)
-{
-    if (!mpv_)
-        return false;
-    int flag = paused ? 1 : 0;
-    const int error = lib_->set_property_async(mpv_, kPlainCommand, "pause", MPV_FORMAT_FLAG, &flag);
-    if (error < 0)
-        reportRefusal("pause", error);
-    return error >= 0;
-}
-
-void MpvSession::reportRefusal(const char* what, int error)
-{
-    // A refusal means this libmpv does not take our commands: the same one is refused again on
-    // every retry, so say it once, loudly.
-    if (refusalReported_)
-        return;
-    refusalReported_ = true;
-    qCCritical(lcMedia).noquote() << "libmpv refused" << what << "(" << lib_->error_string(error) << ")";
-}
-
 void MpvSession::setFailed(bool failed)
 {
     if (failed_ == failed)
@@ -134,14 +54,10 @@ void MpvSession::watchCache(bool on)
 {
     // The cache state changes several times a second while the stream downloads, paused or not;
     // only a playing stream needs it pushed. A paused one is asked when someone wants to know.
-    if (!mpv_ || on == cacheWatched_)
+    if (!core_.exists() || on == cacheWatched_)
         return;
-    const int error = on ? lib_->observe_property(mpv_, CacheState, "demuxer-cache-state", MPV_FORMAT_NODE)
-                         : lib_->unobserve_property(mpv_, CacheState);
     // Unwatched, the ranges are asked for on request instead.
-    if (error < 0)
-        reportRefusal("demuxer-cache-state", error);
-    else
+    if (on ? core_.observe(CacheState, "demuxer-cache-state", MPV_FORMAT_NODE) : core_.unobserve(CacheState))
         cacheWatched_ = on;
 }
 
@@ -163,7 +79,7 @@ void MpvSession::resume(const MediaPlayer* owner)
         return;
     wantPlay_ = true;
     // A core that refuses to unpause cannot be trusted with the stream it holds: open it anew.
-    if (entry_ != Entry::None && !retryTimer_.isActive() && setPause(false)) {
+    if (entry_ != Entry::None && !retryTimer_.isActive() && core_.setPause(false)) {
         watchCache(true);
         reconnect_.progressed();
         watchdogTimer_.start();
@@ -182,7 +98,7 @@ void MpvSession::pause(const MediaPlayer* owner)
     retryTimer_.stop();
     watchdogTimer_.stop();
     // A core that will not pause must not go on sounding: drop the stream instead.
-    if (!setPause(true))
+    if (!core_.setPause(true))
         silence();
     watchCache(false);
 }
@@ -199,8 +115,8 @@ void MpvSession::silence()
 {
     // Pausing corks the audio stream at once; `stop` then closes the connection and drops the
     // buffers. Both are queued, so the caller does not wait for either.
-    setPause(true);
-    command({{"name", "stop"}});
+    core_.setPause(true);
+    core_.command({{"name", "stop"}});
     watchCache(false);
     entry_ = Entry::None;
 }
@@ -224,7 +140,7 @@ void MpvSession::seek(const MediaPlayer* owner, double seconds)
     if (!owns(owner) || entry_ != Entry::Playing || !std::isfinite(seconds))
         return;
     const QByteArray target = QByteArray::number(seconds, 'f', 6);
-    if (!command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}, kSeekCommand))
+    if (!core_.command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}, kSeekCommand))
         return;
     // Until the core has carried it out, the position is where we asked to go: a second skip
     // right after the first builds on it.
@@ -249,18 +165,14 @@ bool MpvSession::seekPending() const
 std::vector<MediaTimeRange> MpvSession::seekableRanges(const MediaItem* item) const
 {
     std::vector<MediaTimeRange> ranges;
-    if (!serves(item) || entry_ != Entry::Playing || !mpv_)
+    if (!serves(item) || entry_ != Entry::Playing || !core_.exists())
         return ranges;
     std::vector<std::pair<double, double>> cached;
     if (cacheWatched_) {
         cached = cachedRanges_;
     } else {
         // Paused: not pushed to us, so asked now (a short wait on the core, and only on request).
-        mpv_node state{};
-        if (lib_->get_property(mpv_, "demuxer-cache-state", MPV_FORMAT_NODE, &state) >= 0) {
-            cached = mpvSeekableRanges(state);
-            lib_->free_node_contents(&state);
-        }
+        core_.readNode("demuxer-cache-state", [&](const mpv_node& state) { cached = mpvSeekableRanges(state); });
     }
     for (const auto& [start, end] : cached) {
         const double usableEnd = end - kSeekableEndMargin;
@@ -277,17 +189,15 @@ std::vector<MediaTimeRange> MpvSession::seekableRanges(const MediaItem* item) co
 void MpvSession::load()
 {
     retryTimer_.stop();
-    if (shutDown_)
+    if (core_.isShutDown())
         return;
-    if (!mpv_) {
-        mpv_ = makeCore();
-        if (!mpv_) {
-            setFailed(true);
-            // A library that is not there will not appear by retrying; a core that failed might.
-            if (!libraryMissing_)
-                scheduleRetry();
-            return;
-        }
+    if (!core_.exists() && !(core_.create() && core_.observe(TimePos, "time-pos", MPV_FORMAT_DOUBLE))) {
+        core_.discard();
+        setFailed(true);
+        // A library that is not there will not appear by retrying; a core that failed might.
+        if (!core_.libraryMissing())
+            scheduleRetry();
+        return;
     }
     ++loadGeneration_;
     expectedEntryId_ = -1;
@@ -302,8 +212,8 @@ void MpvSession::load()
     const QByteArray timeout = QByteArray::number(qlonglong(reconnect_.connectionTimeout().count()));
     // Unpausing as a per-file option takes effect only once the previous stream is gone, so the
     // old channel cannot sound again while the new one opens.
-    if (!command({{"name", "loadfile"}, {"url", url.constData()}, {"flags", "replace"}}, loadGeneration_,
-                 {{"pause", "no"}, {"network-timeout", timeout.constData()}})) {
+    if (!core_.command({{"name", "loadfile"}, {"url", url.constData()}, {"flags", "replace"}}, loadGeneration_,
+                       {{"pause", "no"}, {"network-timeout", timeout.constData()}})) {
         // Refused outright: nothing will play, so the player must not claim to, and the
         // retries back off as for any failed load.
         entry_ = Entry::None;
@@ -319,7 +229,7 @@ void MpvSession::load()
 
 void MpvSession::scheduleRetry()
 {
-    if (!owner_ || !wantPlay_ || shutDown_)
+    if (!owner_ || !wantPlay_ || core_.isShutDown())
         return;
     const auto delay = reconnect_.nextDelay();
     qCDebug(lcMedia) << "retry in" << delay.count() << "ms";
@@ -337,17 +247,6 @@ void MpvSession::watchdog()
     scheduleRetry();
 }
 
-void MpvSession::drainEvents()
-{
-    drainQueued_ = false;
-    while (mpv_) {
-        const mpv_event* event = lib_->wait_event(mpv_, 0);
-        if (!event || event->event_id == MPV_EVENT_NONE)
-            break;
-        handleEvent(*event);
-    }
-}
-
 void MpvSession::handleEvent(const mpv_event& event)
 {
     switch (event.event_id) {
@@ -357,7 +256,7 @@ void MpvSession::handleEvent(const mpv_event& event)
         if (event.reply_userdata == kPlainCommand || event.reply_userdata != loadGeneration_)
             break;
         if (event.error < 0) {
-            qCDebug(lcMedia) << "load refused:" << lib_->error_string(event.error);
+            qCDebug(lcMedia) << "load refused:" << core_.errorString(event.error);
             entry_ = Entry::None;
             scheduleRetry();
             break;
@@ -385,7 +284,7 @@ void MpvSession::handleEvent(const mpv_event& event)
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
         if (!end || end->playlist_entry_id != expectedEntryId_ || entry_ == Entry::None)
             break;
-        qCDebug(lcMedia) << "stream ended, reason" << end->reason << lib_->error_string(end->error);
+        qCDebug(lcMedia) << "stream ended, reason" << end->reason << core_.errorString(end->error);
         entry_ = Entry::None;
         fileStarted_ = false;
         timePos_.reset();
@@ -461,29 +360,11 @@ void MpvSession::handleEvent(const mpv_event& event)
 
 void MpvSession::shutdown()
 {
-    if (shutDown_)
-        return;
-    shutDown_ = true;
     retryTimer_.stop();
     watchdogTimer_.stop();
     owner_ = nullptr;
     wantPlay_ = false;
-    if (!mpv_)
-        return;
-    mpv_handle* mpv = mpv_;
-    mpv_ = nullptr;
-    // No more wakeups once this returns; queued drains find no handle.
-    lib_->set_wakeup_callback(mpv, nullptr, nullptr);
-    // Destroying a core with an open stream takes 100-200 ms: not on the main thread. The thread
-    // keeps the library loaded until the handle is gone.
-    destroyer_ = std::thread([lib = lib_, mpv] {
-        const auto started = std::chrono::steady_clock::now();
-        lib->terminate_destroy(mpv);
-        qCDebug(lcMedia)
-            << "media core destroyed in"
-            << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()
-            << "ms";
-    });
+    core_.shutdown();
 }
 
 } // namespace platform::linux_impl

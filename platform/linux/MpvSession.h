@@ -3,39 +3,30 @@
 #pragma once
 
 #include "platform/Media.h"
-#include "platform/linux/MpvLibrary.h"
+#include "platform/linux/MpvCore.h"
 #include "platform/linux/ReconnectPolicy.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
-#include <atomic>
 #include <chrono>
-#include <functional>
-#include <initializer_list>
-#include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace platform::linux_impl {
 
-// Owns the libmpv handle (created on first playback, kept until the application quits) and
-// remembers which player front and item it currently serves. Everything runs on the main
-// thread; libmpv's own threads only post a queued call that drains its events here.
+// Lends the one core (made on the first play, kept until the application quits) to the player
+// front and item it currently serves. Everything runs on the main thread.
 class MpvSession : public QObject {
     Q_OBJECT
 
 public:
-    using LibraryOpener = std::function<std::shared_ptr<const MpvLibrary>(QString* error)>;
-
     // Positions carry microseconds: fine enough for exact seeks, and a small common multiple
     // with the 1/600 s steps the player adds.
     static constexpr int32_t kPositionTimescale = 1000000;
 
-    explicit MpvSession(LibraryOpener openLibrary = &MpvLibrary::open);
-    ~MpvSession() override;
+    explicit MpvSession(MpvCore::LibraryOpener openLibrary = &MpvLibrary::open);
 
     // Player fronts identify themselves; only the current owner is obeyed.
     void start(const MediaPlayer* owner, const MediaItem* item, const QString& url);
@@ -66,36 +57,20 @@ Q_SIGNALS:
 private:
     enum class Entry { None, Loading, Playing };
 
-    bool ensureLibrary();
-    mpv_handle* makeCore();
     void load();
     void silence();
     void forget();
     void scheduleRetry();
     void watchdog();
-    void drainEvents();
     void handleEvent(const mpv_event& event);
-    // Each returns false when the core refused the request.
-    bool command(std::initializer_list<MpvArgument> args, uint64_t userdata = 0,
-                 std::initializer_list<MpvArgument> fileOptions = {});
-    bool setPause(bool paused);
     // A seek was sent and has not failed: the position is its target until it is carried out.
     bool seekPending() const;
     void watchCache(bool on);
-    void reportRefusal(const char* what, int error);
     void setFailed(bool failed);
-    static void wakeup(void* context);
 
-    LibraryOpener openLibrary_;
-    std::shared_ptr<const MpvLibrary> lib_;
-    bool libraryMissing_ = false;
-    mpv_handle* mpv_ = nullptr;
+    MpvCore core_;
     bool cacheWatched_ = false;
-    bool shutDown_ = false;
     bool failed_ = false;
-    bool refusalReported_ = false;
-    std::thread destroyer_;
-    std::atomic<bool> drainQueued_{false};
 
     const MediaPlayer* owner_ = nullptr;
     const MediaItem* item_ = nullptr;
