@@ -59,27 +59,17 @@ inline void writeFile(const QString& path, const QByteArray& content)
 }
 
 // Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QByteArray& value) : name_(name), had_(qEnvironmentVariableIsSet(name))
+struct ScopedEnv {
+    ScopedEnv(const char* variable, const QByteArray& value) : name(variable), had(qEnvironmentVariableIsSet(variable))
     {
-        old_ = qgetenv(name);
         qputenv(name, value);
     }
-    ~ScopedEnv()
-    {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
+    ~ScopedEnv() { had ? void(qputenv(name, old)) : void(qunsetenv(name)); }
     ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
-    const char* name_;
-    bool had_;
-    QByteArray old_;
+    const char* name;
+    bool had;
+    QByteArray old = qgetenv(name);
 };
 
 } // namespace kovra_test
