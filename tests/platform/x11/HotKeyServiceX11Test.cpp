@@ -5,6 +5,7 @@
 // another layout, grabs left behind.
 #include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/X11HotKeys.h"
+#include "tests/platform/PlatformTestSupport.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -133,22 +134,13 @@ protected:
     std::vector<uint32_t> idsUpToMarker()
     {
         xdotool({"key", marker});
-        const bool arrived = waitFor([] { return !received.empty() && received.back() == 4; });
+        const bool arrived = kovra_test::runUntil([] { return !received.empty() && received.back() == 4; });
         EXPECT_TRUE(arrived) << "the marker press never arrived";
         std::vector<uint32_t> ids = received;
         if (arrived)
             ids.pop_back();
         received.clear();
         return ids;
-    }
-
-    static bool waitFor(const std::function<bool()>& done)
-    {
-        for (int i = 0; i < 2000 && !done(); ++i) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            QThread::msleep(5);
-        }
-        return done();
     }
 
     // Whether another X client gets the grab ("grabbed") or finds it held ("taken").
