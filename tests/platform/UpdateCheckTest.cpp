@@ -57,11 +57,11 @@ protected:
         while (!server->canReadLine() && server->waitForReadyRead(30000)) {
         }
         ready = QString::fromUtf8(server->readLine()).split(u' '); // READY <port> <CA file>
-        QFile feed(dir->path() + "/appcast.xml");
-        if (feed.open(QIODevice::WriteOnly))
-            feed.write("<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/"
-                       "xml-namespaces/sparkle\"><channel><item><enclosure url=\"https://dl.kovra.example/kovra-radio-"
-                       "2.5.tar.gz?a=1&amp;b=2\" sparkle:version=\"2.5\"/></item></channel></rss>");
+        kovra_test::writeFile(
+            dir->path() + "/appcast.xml",
+            "<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/"
+            "xml-namespaces/sparkle\"><channel><item><enclosure url=\"https://dl.kovra.example/kovra-radio-"
+            "2.5.tar.gz?a=1&amp;b=2\" sparkle:version=\"2.5\"/></item></channel></rss>");
     }
     static void TearDownTestSuite()
     {
@@ -94,11 +94,9 @@ protected:
     static std::vector<QJsonObject> posted()
     {
         std::vector<QJsonObject> out;
-        QFile file(dir->path() + "/notify.jsonl");
-        if (file.open(QIODevice::ReadOnly))
-            for (const QByteArray& line : file.readAll().split('\n'))
-                if (!line.trimmed().isEmpty())
-                    out.push_back(QJsonDocument::fromJson(line).object());
+        for (const QByteArray& line : kovra_test::readFile(dir->path() + "/notify.jsonl").split('\n'))
+            if (!line.trimmed().isEmpty())
+                out.push_back(QJsonDocument::fromJson(line).object());
         return out;
     }
     // What a click on a notification's button sends us.
