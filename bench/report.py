@@ -93,7 +93,8 @@ def report(r, quick, path):
     sw = r["switch"]
     so, sm = med(sw["ours"]), med(sw["mpv"])
     w(f"| channel switch | {ms(so)} | {ms(sm)} | {fmt_ratio(ratio(so, sm))} | ≤ 0.15× and ≤ our first sound "
-      f"({ms(c)}) | {verdict(ratio(so, sm) is not None and ratio(so, sm) <= 0.15 and so <= c, switch_miss(so, sm, c))} |")
+      f"({ms(c)}) | {verdict(ratio(so, sm) is not None and ratio(so, sm) <= 0.15 and so <= c, switch_miss(so, sm, c))}"
+      " |")
     f = r.get("first_rtt50")
     if f:
         b = med(f["mpv"])

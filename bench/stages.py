@@ -66,7 +66,8 @@ def main():
                     at, text = float(m.group(1)) - t0, m.group(3)
                     if a.dump and at < 1:
                         print(f"{at * 1000:8.1f} {m.group(2)} {text[:150]}")
-                    for key, pattern in (("load", "load \""), ("playlist", f"request \"/radio_{target}/kovra_{target}.m3u8"),
+                    for key, pattern in (("load", "load \""),
+                                         ("playlist", f"request \"/radio_{target}/kovra_{target}.m3u8"),
                                          ("segment", f"request \"/radio_{target}/kovra_{target}_")):
                         if pattern in text and key not in stamps:
                             stamps[key] = at

@@ -195,7 +195,8 @@ class Faults(kovratest.SharedSessionTest):
         self.assertTrue(found, "the media core reads the stream through the relay")
         port, token = int(found.group(1)), found.group(2)
         self.assertGreaterEqual(len(token), 32, "an unguessable path")
-        listening = [line.split()[3] for line in s.run(["ss", "-Hltnp"]).stdout.splitlines() if f"pid={app.pid}," in line]
+        listening = [line.split()[3] for line in s.run(["ss", "-Hltnp"]).stdout.splitlines()
+                     if f"pid={app.pid}," in line]
         self.assertTrue(listening and all(a.startswith("127.") for a in listening), listening)
 
         def get(path, timeout=5 * SLOW):
