@@ -48,6 +48,9 @@ std::vector<std::pair<QByteArray, QByteArray>> mpvOptions()
         // segments one by one instead of the live stream.
         {"demuxer", "lavf"},
         {"demuxer-termination-timeout", "0"},
+        // The audio output stays open from one channel to the next (they share one format), so a
+        // channel change does not wait for the sound server to close and reopen a stream.
+        {"gapless-audio", "yes"},
         // A connection that makes no progress for this long is given up (a minute by default); each
         // load sets its own (ReconnectPolicy::connectionTimeout). A stream that stops mid-play is
         // caught by the stall watch.
