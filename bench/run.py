@@ -340,7 +340,7 @@ class Bench:
 
     def cold_fetch(self, host, channel="nimo"):
         url = f"https://{host}/radio_{channel}/kovra_{channel}.m3u8"
-        curl = ["curl", "-sS", "--cacert", self.s.ca_bundle]
+        curl = ["curl", "-sS", "--cacert", self.s.broadcaster.ca_file]
         playlist = subprocess.run(curl + [url], capture_output=True, text=True, timeout=20).stdout
         newest = [line for line in playlist.splitlines() if line and not line.startswith("#")][-1]
         # One invocation: both files over one new connection; curl times each transfer itself.

@@ -26,6 +26,7 @@ def main():
     p.add_argument("--aim", type=float, default=0.15)
     p.add_argument("-n", type=int, default=7)
     p.add_argument("--cold", action="store_true", help="a fresh app for every start")
+    p.add_argument("--switch", action="store_true", help="from another channel playing, not paused")
     p.add_argument("--dump", action="store_true", help="print the app's log lines of each start")
     a = p.parse_args()
     with Session(binary=os.path.join(os.path.abspath(a.build), "kovra-radio")) as s:
@@ -52,11 +53,13 @@ def main():
                     time.sleep(1)
                 target = "tarvesi" if current == "velmora" else "velmora"
                 other = [freq[c] for c in freq if c != target]
-                cap.wait_silent()
+                if not a.switch:
+                    cap.wait_silent()
                 t0 = ours.click(NAMES[target], a.aim)
                 t = cap.wait_onset(t0, freq[target], other)
                 cap.wait_tone_steady(freq[target], other)
-                ours.click(NAMES[target])
+                if not a.switch:
+                    ours.click(NAMES[target])
                 current = target
                 time.sleep(0.3)
                 stamps = {}
