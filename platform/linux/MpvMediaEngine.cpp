@@ -5,6 +5,8 @@
 #include "platform/linux/LogindSleepMonitor.h"
 #include "platform/linux/QtNetworkMonitor.h"
 
+#include <QTimer>
+
 namespace platform::linux_impl {
 
 namespace {
@@ -109,7 +111,9 @@ std::shared_ptr<MediaItem> MpvMediaEngine::itemWithURL(const URL& url)
 
 std::unique_ptr<MediaPlayer> MpvMediaEngine::playerWithItem(std::shared_ptr<MediaItem> item)
 {
-    startFollowing();
+    // After this first play has been sent: reading the network's state waits on the system bus.
+    if (followSystem_ && !following_)
+        QTimer::singleShot(0, this, &MpvMediaEngine::startFollowing);
     return std::make_unique<MpvMediaPlayer>(std::dynamic_pointer_cast<MpvMediaItem>(std::move(item)), session_);
 }
 

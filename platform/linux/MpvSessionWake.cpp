@@ -47,6 +47,9 @@ void MpvSession::wake()
 {
     if (!owner_ || !wantPlay_ || core_.isShutDown())
         return;
+    // Nothing was dropped (the sleep was not announced first): a stream that sounds goes on.
+    if (entry_ == Entry::Playing && !retryTimer_.isActive() && reconnect_.flowing())
+        return;
     // The network may take seconds to return: the first attempts fail fast and are retried often.
     reconnect_.woke();
     load();

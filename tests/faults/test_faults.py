@@ -261,24 +261,21 @@ class Faults(kovratest.SharedSessionTest):
         return (mocks, *self.start_app_with_menu(env={"DBUS_SYSTEM_BUS_ADDRESS": mocks.address}))
 
     def sleep_for(self, app, mocks, seconds, while_asleep=lambda: None):
-        mocks.sleep(True)
-        time.sleep(0.5)  # the app hears it before the machine freezes
-        app.signal(signal.SIGSTOP)
-        while_asleep()
-        time.sleep(seconds)
-        app.signal(signal.SIGCONT)
-        mocks.sleep(False)
-
-    def assert_from_live_edge(self, channel_id, since, edge):
-        # The stream was opened afresh at the live edge: its first segment after `since` is one of the
-        # newest few the server offered then, not the one after where it was before.
-        first = self.session.broadcaster.requests(channel_id, "segment", since)[0]["path"]
-        self.assertGreaterEqual(segment_number(first), edge - 4, f"resumed at {first}, the live edge was {edge}")
+        # Told first, the app acts before the machine freezes.
+        mocks.sleep(True), time.sleep(0.5), app.signal(signal.SIGSTOP), while_asleep()
+        time.sleep(seconds), app.signal(signal.SIGCONT), mocks.sleep(False)
 
     def live_edge(self, channel_id):
+        # (now, the newest segment the server offers now).
         with open(os.path.join(self.session.broadcaster.workdir, f"radio_{channel_id}",
                                f"kovra_{channel_id}.m3u8")) as f:
-            return max(segment_number(line) for line in f if line.strip().endswith(".ts"))
+            return self.session.audio.now(), max(segment_number(line) for line in f if line.strip().endswith(".ts"))
+
+    def assert_from_live_edge(self, channel_id, mark):
+        # Opened afresh at the live edge: its first segment after the mark is one of the newest few
+        # the server offered then, not the one after where it was before.
+        first = self.session.broadcaster.requests(channel_id, "segment", mark[0])[0]["path"]
+        self.assertGreaterEqual(segment_number(first), mark[1] - 4, f"resumed at {first}, the live edge was {mark[1]}")
 
     def test_a_channel_playing_at_sleep_sounds_again_from_the_live_edge_once_the_network_is_back(self):
         s = self.session
@@ -287,10 +284,10 @@ class Faults(kovratest.SharedSessionTest):
         self.sleep_for(app, mocks, 8, lambda: s.broadcaster.set_listening(False))
         # Awake without a network: the stream dropped at sleep does not play out stale audio.
         self.assert_silent_but_chosen(app, item, "tarvesi", 2.0)
-        back, edge = s.audio.now(), self.live_edge("tarvesi")
+        back = self.live_edge("tarvesi")
         s.broadcaster.set_listening(True)
-        measured("wake: sound after the server is reachable", s.audio.wait_for_channel("tarvesi", 30 * SLOW) - back)
-        self.assert_from_live_edge("tarvesi", back, edge)
+        measured("wake: sound after the server is reachable", s.audio.wait_for_channel("tarvesi", 30 * SLOW) - back[0])
+        self.assert_from_live_edge("tarvesi", back)
         self.assert_menu_matches_player(item, "tarvesi")
 
     def test_a_channel_paused_at_sleep_stays_silent_after_wake_and_plays_live_when_resumed(self):
@@ -303,17 +300,17 @@ class Faults(kovratest.SharedSessionTest):
         self.sleep_for(app, mocks, 26)
         s.audio.assert_silent(2.0)
         self.assert_menu_matches_player(item, None)
-        asked, edge = s.audio.now(), self.live_edge("nimo")
+        asked = self.live_edge("nimo")
         self.click_channel(item, "nimo")
-        measured("paused at sleep: sound after resume", max(0.0, s.audio.wait_for_channel("nimo", SOUND_TIMEOUT) - asked))
-        self.assert_from_live_edge("nimo", asked, edge)
+        began = s.audio.wait_for_channel("nimo", SOUND_TIMEOUT)
+        measured("paused at sleep: sound after resume", max(0.0, began - asked[0]))
+        self.assert_from_live_edge("nimo", asked)
 
     def test_back_online_after_a_long_outage_the_channel_sounds_without_waiting_out_the_backoff(self):
-        from systemmocks import OFFLINE, ONLINE
         s = self.session
         mocks, app, item = self.start_with_system_mocks()
         self.play(item, "velmora")
-        mocks.network(OFFLINE)
+        mocks.network(mocks.OFFLINE)
         s.broadcaster.set_listening(False)
         gone_at = s.audio.now()
         # Past a minute the retries are half a minute apart.
@@ -321,17 +318,15 @@ class Faults(kovratest.SharedSessionTest):
         self.assert_silent_but_chosen(app, item, "velmora", 0.5)
         s.broadcaster.set_listening(True)
         back = s.audio.now()
-        mocks.network(ONLINE)
+        mocks.network(mocks.ONLINE)
         measured("online: sound after the network is back", s.audio.wait_for_channel("velmora", 60 * SLOW) - back)
-        self.assert_menu_matches_player(item, "velmora")
 
     def test_a_switch_to_another_network_reopens_the_stream_and_a_connectivity_blip_does_not(self):
-        from systemmocks import ONLINE, SITE
         s = self.session
         mocks, app, item = self.start_with_system_mocks()
         self.play(item, "tarvesi")
         blip = s.audio.now()
-        mocks.network(SITE), mocks.network(ONLINE)
+        mocks.network(mocks.SITE), mocks.network(mocks.ONLINE)
         s.audio.record(3.0)
         self.assertEqual(kovratest.refetched_segments(s, "tarvesi", blip), [], "a blip reopened the stream")
         # The old network's connections hang; the new one (wired) works.
@@ -346,7 +341,6 @@ class Faults(kovratest.SharedSessionTest):
         reopened = min(r["t"] for r in s.broadcaster.requests("tarvesi", "segment", switched) if r["path"] in again)
         measured("network switch: stream reopened after", reopened - switched)
         s.audio.wait_for_channel("tarvesi", SOUND_TIMEOUT)
-        self.assert_menu_matches_player(item, "tarvesi")
 
     # -- quitting ----------------------------------------------------------------------------------------
 
