@@ -83,6 +83,7 @@ void MpvSession::resume(const MediaPlayer* owner)
     setFailed(false);
     // A core that refuses to unpause cannot be trusted with the stream it holds: open it anew.
     if (entry_ != Entry::None && !retryTimer_.isActive() && !pausedPositionLost() && core_.setPause(false)) {
+        pausedConnectionLost_ = false;
         watchCache(true);
         reconnect_.progressed();
         watchdogTimer_.start();
