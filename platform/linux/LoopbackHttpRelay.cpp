@@ -198,6 +198,13 @@ public:
 
     void dropAheadSoon() { dropTimer_.start(kDropAfterClose); }
 
+    void startAfresh()
+    {
+        forgetExpectedSegment();
+        kept_.clear();
+        network_->clearConnectionCache();
+    }
+
     // The listener chose this channel: its playlist, and the segment the media core will ask for
     // first, are fetched now, while the media core is still getting ready.
     void expect(const QString& playlist)
@@ -628,6 +635,13 @@ void LoopbackHttpRelay::menuClosed()
     if (worker_ && port_)
         QMetaObject::invokeMethod(
             worker_, [worker = worker_] { worker->dropAheadSoon(); }, Qt::QueuedConnection);
+}
+
+void LoopbackHttpRelay::networkChanged()
+{
+    if (worker_ && port_)
+        QMetaObject::invokeMethod(
+            worker_, [worker = worker_] { worker->startAfresh(); }, Qt::QueuedConnection);
 }
 
 void LoopbackHttpRelay::stop()

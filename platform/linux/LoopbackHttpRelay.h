@@ -29,6 +29,9 @@ public:
     void menuOpened();
     // The menu closed: playlists fetched ahead and not asked for are dropped soon after.
     void menuClosed();
+    // After a sleep or a change of network the idle connections may lead nowhere: new ones from now
+    // on, and no playlist fetched before.
+    void networkChanged();
     // Ends every transfer and the relay's thread; later routes go straight to the stream host.
     void stop();
 

@@ -24,6 +24,9 @@ public:
 
     // Streams of the stream host are then read through this relay.
     void setRelay(std::shared_ptr<LoopbackHttpRelay> relay) { relay_ = std::move(relay); }
+    // Follow the machine's sleeps and network changes (logind, Qt's network information) from the
+    // first player on: a tray app that never plays does not pay for either.
+    void followSleepAndNetwork() { followSystem_ = true; }
 
     // Where the stream being played or paused is, in seconds; none while unknown or nothing is open.
     std::optional<double> position() const { return session_->currentPosition(); }
@@ -35,8 +38,12 @@ Q_SIGNALS:
     void playbackFailedChanged(bool failed);
 
 private:
+    void startFollowing();
+
     std::shared_ptr<MpvSession> session_;
     std::shared_ptr<LoopbackHttpRelay> relay_;
+    bool followSystem_ = false;
+    bool following_ = false;
 };
 
 } // namespace platform::linux_impl

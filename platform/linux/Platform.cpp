@@ -124,6 +124,7 @@ void installPlatform(int& argc, char** argv)
     HotKeyService::install(makeHotKeyService());
     auto mediaEngine = std::make_shared<MpvMediaEngine>();
     mediaEngine->setRelay(relay);
+    mediaEngine->followSleepAndNetwork();
     MediaEngine::install(mediaEngine);
     NowPlayingCenter::install(makeNowPlayingCenter());
     RemoteCommandCenter::install(makeRemoteCommandCenter());
