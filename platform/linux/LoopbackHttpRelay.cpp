@@ -101,6 +101,7 @@ private:
     RelayWorker& worker_;
     QByteArray in_;
     bool busy_ = false;
+    int requests_ = 0;
     bool keepAlive_ = true;
     bool http11_ = true;
     QPointer<QNetworkReply> reply_;
@@ -159,7 +160,10 @@ public:
     }
 
     // Serves `target` (the request's path and query) to `client`: a channel's file or nothing.
-    void handle(RelayClient* client, const QByteArray& target, const QByteArray& range)
+    // `opening`: the first request on the connection. The media core opens a stream on new
+    // connections and reloads a live playlist on the one it opened it with: a reload always goes to
+    // the server, whatever is kept.
+    void handle(RelayClient* client, const QByteArray& target, const QByteArray& range, bool opening)
     {
         static const QRegularExpression allowed(
             QStringLiteral(R"(^(/radio_[A-Za-z0-9_-]+/)[A-Za-z0-9_.-]+(\?[A-Za-z0-9_.=&-]*)?$)"));
@@ -175,9 +179,10 @@ public:
                          << (kept_.contains(rest)      ? "kept"
                              : pending_.contains(rest) ? "pending"
                                                        : "");
-        if (whole
-            && (playlists_.contains(rest)
-                || (rest == expectedSegment_ && (kept_.contains(rest) || pending_.contains(rest)))))
+        const bool expected = rest == expectedSegment_ && (kept_.contains(rest) || pending_.contains(rest));
+        if (whole && playlists_.contains(rest) && !opening)
+            startFetch(rest, 0, false)->waiters.emplace_back(client);
+        else if (whole && (playlists_.contains(rest) || expected))
             serveBuffered(client, rest);
         else
             client->stream(get(rest, range, 0));
@@ -460,7 +465,7 @@ void RelayClient::handleRequest()
         keepAlive_ = false;
         fail(405);
     } else {
-        worker_.handle(this, request[1], range);
+        worker_.handle(this, request[1], range, requests_++ == 0);
     }
 }
 
