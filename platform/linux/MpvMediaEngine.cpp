@@ -131,7 +131,6 @@ void MpvMediaEngine::startFollowing()
         LoopbackHttpRelay* relay = relay_.get();
         connect(network, &QtNetworkMonitor::cameOnline, relay, &LoopbackHttpRelay::networkChanged);
         connect(network, &QtNetworkMonitor::switched, relay, &LoopbackHttpRelay::networkChanged);
-        connect(sleep, &LogindSleepMonitor::wokeUp, relay, &LoopbackHttpRelay::networkChanged);
     }
 }
 
