@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 # The real binary against a broadcaster that fails the ways real servers do: absent, 404, an
 # untrusted certificate, a garbage playlist, hung segments, cut connections, a 20 s outage, a switch
-# away from a hung channel, and quitting while a stream plays or hangs. Whatever the server does,
-# the app stays up, never sounds two channels at once, its menu agrees with what it tells the
-# desktop's media controls, and once the server is back the channel sounds again by itself.
+# away from a hung channel, and quitting while a stream plays or hangs; and hours of listening and
+# a long pause, which must not cost memory or wakeups. Whatever the server does, the app stays up,
+# never sounds two channels at once, its menu agrees with what it tells the desktop's media
+# controls, and once the server is back the channel sounds again by itself.
 import os
 import signal
 import sys
@@ -23,6 +24,9 @@ RECOVERY_SECONDS = 5.0
 # Quitting is instant for the user: the process is gone within this long of the request.
 QUIT_SECONDS = 1.0
 SOUND_TIMEOUT = 25 * SLOW
+# Hours of listening hold at most this much more memory than the first sound did: the stream cache
+# keeps 8 MiB behind the play position and 8 MiB ahead, plus the allocator's slack.
+LONG_PLAY_GROWTH_MIB = 24
 MPRIS_NAME = "org.mpris.MediaPlayer2.kovra_radio"
 MPRIS_PATH = "/org/mpris/MediaPlayer2"
 
@@ -31,9 +35,23 @@ def name_of(channel_id):
     return CHANNEL_NAMES[CHANNEL_IDS.index(channel_id)]
 
 
-def measured(what, seconds):
+def rss_mib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:")) / 1024
+
+
+def wakeups(pid):
+    # Context switches of every thread the process has now.
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{task}/status") as f:
+            total += sum(int(line.split()[1]) for line in f if "ctxt_switches" in line)
+    return total
+
+
+def measured(what, value, unit="s"):
     # Numbers the suite measures are printed for the run's log; the assertions stand on their own.
-    print(f"[measured] {what}: {seconds:.2f} s", file=sys.stderr, flush=True)
+    print(f"[measured] {what}: {value:.2f} {unit}", file=sys.stderr, flush=True)
 
 
 class Faults(kovratest.SharedSessionTest):
@@ -240,6 +258,49 @@ class Faults(kovratest.SharedSessionTest):
         began = s.audio.wait_for_channel("tarvesi", timeout=120 * SLOW)
         measured("2.5 s round trips: first sound after the click", began - asked)
         self.assert_menu_matches_player(item, "tarvesi")
+        self.assert_alive(app)
+
+    # -- hours of listening, and long pauses --------------------------------------------------------------
+
+    def test_hours_of_listening_hold_no_more_memory_than_the_first_minutes(self):
+        # The dense channel brings a 64 kbit/s stream's hour in 21 s: a minute of it is hours of listening.
+        s = self.session
+        s.broadcaster.set_dense("nimo")
+        self.addCleanup(s.broadcaster.set_dense, "nimo", False)
+        app, item = self.start_app_with_menu()
+        self.play(item, "nimo")
+        first, samples = rss_mib(app.pid), []
+        for _ in range(12):
+            time.sleep(5)
+            samples.append(rss_mib(app.pid))
+        measured(f"dense minute: resident memory every 5 s {[round(x) for x in samples]}; at first sound", first, "MiB")
+        self.assertLess(max(samples) - first, LONG_PLAY_GROWTH_MIB, f"resident MiB: {first:.0f} then {samples}")
+        # Stopped growing: the second half adds only what the allocator shuffles.
+        self.assertLess(samples[-1] - samples[5], 4, f"still growing: {samples}")
+        s.audio.wait_for_channel("nimo", timeout=SOUND_TIMEOUT)
+        self.assert_alive(app)
+
+    def test_a_long_pause_stops_all_downloading_and_resuming_sounds_again(self):
+        s = self.session
+        app, item = self.start_app_with_menu(env={"KOVRA_LONG_PAUSE_SECONDS": "3"})
+        self.play(item, "velmora")
+        self.click_channel(item, "velmora")
+        s.audio.wait_for_silence(timeout=SOUND_TIMEOUT)
+        # Past the limit the paused stream is closed: no request reaches the server any more.
+        procutil.wait_until(lambda: not s.broadcaster.requests("velmora", since=time.monotonic() - 2.5),
+                            20 * SLOW, interval=0.5, message="the paused stream to be dropped")
+        quiet, before = time.monotonic(), wakeups(app.pid)
+        time.sleep(10)
+        rate = (wakeups(app.pid) - before) / (time.monotonic() - quiet)
+        measured("long pause: wakeups", rate, "/s")
+        self.assertEqual(s.broadcaster.requests("velmora", since=quiet), [])
+        self.assertLess(rate, 1.0, "the paused process keeps waking up")
+        self.assert_menu_matches_player(item, None)
+
+        asked = s.audio.now()
+        self.click_channel(item, "velmora")
+        measured("long pause: sound back after resume", s.audio.wait_for_channel("velmora", SOUND_TIMEOUT) - asked)
+        self.assert_menu_matches_player(item, "velmora")
         self.assert_alive(app)
 
     # -- quitting ----------------------------------------------------------------------------------------
