@@ -28,12 +28,12 @@ constexpr auto kSeekStartLimit = std::chrono::seconds(1);
 // process that sleeps. KOVRA_LONG_PAUSE_SECONDS (read once) shortens it for tests and the bench.
 std::chrono::milliseconds longPauseLimit()
 {
-    static const auto limit = [] {
+    static const auto kLimit = [] {
         bool ok = false;
         const double seconds = qEnvironmentVariable("KOVRA_LONG_PAUSE_SECONDS").toDouble(&ok);
         return std::chrono::milliseconds(ok && seconds >= 0 && seconds < 86400 ? qint64(seconds * 1000) : 180000);
     }();
-    return limit;
+    return kLimit;
 }
 
 } // namespace
