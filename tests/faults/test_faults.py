@@ -16,6 +16,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 from kovratest import CHANNEL_IDS, CHANNEL_NAMES, checked_channels  # noqa: E402
+# The benchmark's readings of a process: resident bytes, and wakeups (context switches of its threads).
+from players import proc_ctxt as wakeups, proc_rss  # noqa: E402
 
 # Sanitizer builds and loaded CI machines run everything several times slower.
 SLOW = float(os.environ.get("KOVRA_TEST_SLOW_FACTOR", "3" if os.environ.get("KOVRA_TEST_SLOW") else "1"))
@@ -33,20 +35,6 @@ MPRIS_PATH = "/org/mpris/MediaPlayer2"
 
 def name_of(channel_id):
     return CHANNEL_NAMES[CHANNEL_IDS.index(channel_id)]
-
-
-def rss_mib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:")) / 1024
-
-
-def wakeups(pid):
-    # Context switches of every thread the process has now.
-    total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        with open(f"/proc/{pid}/task/{task}/status") as f:
-            total += sum(int(line.split()[1]) for line in f if "ctxt_switches" in line)
-    return total
 
 
 def measured(what, value, unit="s"):
@@ -269,10 +257,10 @@ class Faults(kovratest.SharedSessionTest):
         self.addCleanup(s.broadcaster.set_dense, "nimo", False)
         app, item = self.start_app_with_menu()
         self.play(item, "nimo")
-        first, samples = rss_mib(app.pid), []
+        first, samples = proc_rss(app.pid) / 2**20, []
         for _ in range(12):
             time.sleep(5)
-            samples.append(rss_mib(app.pid))
+            samples.append(proc_rss(app.pid) / 2**20)
         measured(f"dense minute: resident memory every 5 s {[round(x) for x in samples]}; at first sound", first, "MiB")
         self.assertLess(max(samples) - first, LONG_PLAY_GROWTH_MIB, f"resident MiB: {first:.0f} then {samples}")
         # Stopped growing: the second half adds only what the allocator shuffles.
