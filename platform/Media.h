@@ -6,6 +6,7 @@
 #include "platform/URL.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -48,12 +49,27 @@ public:
     virtual ~MediaPlayer() = default;
     virtual void play() = 0;
     virtual void pause() = 0;
-    // Above 0 while meant to play, 0 when paused.
+    // Above 0 while playing, 0 when paused or when the stream has failed and is being reopened.
     virtual float rate() const = 0;
     virtual std::shared_ptr<MediaItem> currentItem() const = 0;
     virtual MediaTime currentTime() const = 0;
     // Moves the position; the playing or paused state does not change.
     virtual void seekToTime(MediaTime time, MediaTime toleranceBefore, MediaTime toleranceAfter) = 0;
+
+    // Called when the rate changes by itself (the stream failed, or sounds again), never from
+    // inside play() or pause().
+    void setRateChangeHandler(std::function<void()> handler) { rateChangeHandler_ = std::move(handler); }
+
+protected:
+    void rateChanged() const
+    {
+        // A copy, so a handler that replaces itself does not destroy the one running.
+        if (auto handler = rateChangeHandler_)
+            handler();
+    }
+
+private:
+    std::function<void()> rateChangeHandler_;
 };
 
 // Makes items and players. Releasing a player must silence it at once.

@@ -24,8 +24,11 @@ void AudioPlayer::play(const KovraChannel& channel)
     auto& engine = platform::MediaEngine::shared();
     auto item = engine.itemWithURL(channel.streamURL());
     player = engine.playerWithItem(std::move(item));
-    if (player)
+    if (player) {
+        // A stream that fails or comes back changes what the menu and the media controls say.
+        player->setRateChangeHandler([this] { notifyStateChange(); });
         player->play();
+    }
     notifyStateChange();
 }
 

@@ -33,9 +33,20 @@ public:
     MpvMediaPlayer(std::shared_ptr<MpvMediaItem> item, std::shared_ptr<MpvSession> session)
         : item_(std::move(item)), session_(std::move(session))
     {
+        // Only the owner's stream is in question, and only while it is meant to play.
+        failureWatch_ = QObject::connect(session_.get(), &MpvSession::failedChanged, session_.get(), [this] {
+            if (playing_ && session_->owns(this))
+                rateChanged();
+        });
     }
 
-    ~MpvMediaPlayer() override { session_->release(this); }
+    ~MpvMediaPlayer() override
+    {
+        QObject::disconnect(failureWatch_);
+        session_->release(this);
+    }
+    MpvMediaPlayer(const MpvMediaPlayer&) = delete;
+    MpvMediaPlayer& operator=(const MpvMediaPlayer&) = delete;
 
     void play() override
     {
@@ -54,7 +65,7 @@ public:
         session_->pause(this);
     }
 
-    // A stream the engine cannot play does not count as playing, whatever was asked.
+    // A stream that does not sound, and is not about to, does not count as playing, whatever was asked.
     float rate() const override { return playing_ && session_->owns(this) && !session_->failed() ? 1.0f : 0.0f; }
 
     std::shared_ptr<MediaItem> currentItem() const override { return item_; }
@@ -76,6 +87,7 @@ private:
     std::shared_ptr<MpvMediaItem> item_;
     std::shared_ptr<MpvSession> session_;
     bool playing_ = false;
+    QMetaObject::Connection failureWatch_;
 };
 
 } // namespace

@@ -91,6 +91,8 @@ void MpvSession::start(const MediaPlayer* owner, const MediaItem* item, const QS
     wantPlay_ = true;
     longPauseTimer_.stop();
     reconnect_.reset();
+    // A new choice is given the benefit of the doubt until its stream fails.
+    setFailed(false);
     load();
 }
 
@@ -100,6 +102,7 @@ void MpvSession::resume(const MediaPlayer* owner)
         return;
     wantPlay_ = true;
     longPauseTimer_.stop();
+    setFailed(false);
     // A core that refuses to unpause cannot be trusted with the stream it holds: open it anew.
     if (entry_ != Entry::None && !retryTimer_.isActive() && core_.setPause(false)) {
         watchCache(true);
@@ -242,11 +245,9 @@ void MpvSession::load()
         // Refused outright: nothing will play, so the player must not claim to, and the
         // retries back off as for any failed load.
         entry_ = Entry::None;
-        setFailed(true);
-        scheduleRetry();
+        retryAfterFailure();
         return;
     }
-    setFailed(false);
     watchCache(true);
     watchdogTimer_.start();
     qCDebug(lcMedia) << "load" << url_ << "generation" << loadGeneration_;
@@ -261,6 +262,14 @@ void MpvSession::scheduleRetry()
     retryTimer_.start(delay);
 }
 
+void MpvSession::retryAfterFailure()
+{
+    // Until it sounds again, the stream does not count as playing: the desktop is not told it is.
+    if (owner_ && wantPlay_)
+        setFailed(true);
+    scheduleRetry();
+}
+
 void MpvSession::watchdog()
 {
     if (!owner_ || !wantPlay_ || retryTimer_.isActive() || entry_ == Entry::None || !reconnect_.stalled())
@@ -269,7 +278,7 @@ void MpvSession::watchdog()
     // drop the connection now and reconnect after the backoff.
     qCDebug(lcMedia) << "stalled; reconnecting";
     silence();
-    scheduleRetry();
+    retryAfterFailure();
 }
 
 void MpvSession::handleEvent(const mpv_event& event)
@@ -283,7 +292,7 @@ void MpvSession::handleEvent(const mpv_event& event)
         if (event.error < 0) {
             qCDebug(lcMedia) << "load refused:" << core_.errorString(event.error);
             entry_ = Entry::None;
-            scheduleRetry();
+            retryAfterFailure();
             break;
         }
         const auto* reply = static_cast<const mpv_event_command*>(event.data);
@@ -317,11 +326,11 @@ void MpvSession::handleEvent(const mpv_event& event)
         cachedRanges_.clear();
         // A live stream has no end: an end of file or an error means the server failed us.
         if (end->reason == MPV_END_FILE_REASON_EOF || end->reason == MPV_END_FILE_REASON_ERROR)
-            scheduleRetry();
+            retryAfterFailure();
         // The stream was read as a list of other files: never play those behind our back.
         if (end->reason == MPV_END_FILE_REASON_REDIRECT) {
             silence();
-            scheduleRetry();
+            retryAfterFailure();
         }
         break;
     }
@@ -350,8 +359,10 @@ void MpvSession::handleEvent(const mpv_event& event)
             const double value = *static_cast<const double*>(property->data);
             if (!std::isfinite(value))
                 break;
-            if (!timePos_ || *timePos_ != value)
+            if (!timePos_ || *timePos_ != value) {
                 reconnect_.sounding();
+                setFailed(false);
+            }
             // A seek that never began has failed: the position is the core's again.
             if (!seekPending())
                 pendingSeek_.reset();

@@ -35,7 +35,8 @@ public:
     void release(const MediaPlayer* owner);
     void seek(const MediaPlayer* owner, double seconds);
 
-    // The current player's stream cannot play: libmpv is unusable or refused the load.
+    // The current player's stream does not sound: libmpv is unusable or refused the load, or the
+    // stream failed or stalled and is being reopened. Cleared by sound, or by a new play.
     bool failed() const { return failed_; }
 
     bool owns(const MediaPlayer* owner) const { return owner_ != nullptr && owner_ == owner; }
@@ -61,6 +62,7 @@ private:
     void silence();
     void forget();
     void scheduleRetry();
+    void retryAfterFailure();
     void watchdog();
     void handleEvent(const mpv_event& event);
     // A seek was sent and has not failed: the position is its target until it is carried out.

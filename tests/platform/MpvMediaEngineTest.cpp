@@ -74,9 +74,31 @@ std::shared_ptr<const MpvLibrary> openFakeLibrary(QString*)
 
 long loads() { return std::count(FakeCore::commands.begin(), FakeCore::commands.end(), "loadfile"); }
 
+// The stream's position as the core reports it, and the event that reports it.
+double at = 0;
+mpv_event_property timePos{"time-pos", MPV_FORMAT_DOUBLE, &at};
+const mpv_event moved{MPV_EVENT_PROPERTY_CHANGE, 0, 1, &timePos};
+
+// The core answers the load of that generation, its entry (id 7) starts and sounds at `seconds`.
+void tellSounding(uint64_t generation, double seconds)
+{
+    static char idKey[] = "playlist_entry_id";
+    static char* keys[] = {idKey};
+    static mpv_node id{};
+    static mpv_node_list ids{1, &id, keys};
+    static mpv_event_command reply{};
+    static mpv_event_start_file started{7};
+    id.format = MPV_FORMAT_INT64;
+    id.u.int64 = 7;
+    reply.result.format = MPV_FORMAT_NODE_MAP;
+    reply.result.u.list = &ids;
+    at = seconds;
+    FakeCore::tell({{MPV_EVENT_COMMAND_REPLY, 0, generation, &reply}, {MPV_EVENT_START_FILE, 0, 0, &started}, moved});
+}
+
 } // namespace
 
-TEST(MpvMediaEngine, ARefusedLoadIsNotPlayingAndIsRetriedUntilTheCoreTakesIt)
+TEST(MpvMediaEngine, APlayerCountsAsPlayingOnlyWhileItsStreamSounds)
 {
     kovra_test::qtApp();
     MpvMediaEngine engine(&openFakeLibrary);
@@ -95,8 +117,18 @@ TEST(MpvMediaEngine, ARefusedLoadIsNotPlayingAndIsRetriedUntilTheCoreTakesIt)
 
     FakeCore::acceptLoads = true;
     ASSERT_TRUE(runUntil([] { return loads() >= 4; }));
-    EXPECT_EQ(player->rate(), 1.0f);
+    EXPECT_EQ(player->rate(), 0.0f) << "taken, but not sounding yet";
+    int told = 0;
+    player->setRateChangeHandler([&] { ++told; });
+    tellSounding(loads(), 100);
+    ASSERT_TRUE(runUntil([&] { return player->rate() == 1.0f; }));
     EXPECT_EQ(failures, (std::vector<bool>{true, false}));
+
+    // The server fails the stream: it stops counting as playing, and the player says so by itself.
+    static mpv_event_end_file ended{MPV_END_FILE_REASON_ERROR, MPV_ERROR_LOADING_FAILED, 7, 0, 0};
+    FakeCore::tell({{MPV_EVENT_END_FILE, 0, 0, &ended}});
+    ASSERT_TRUE(runUntil([&] { return player->rate() == 0.0f; }));
+    EXPECT_EQ(told, 2);
 }
 
 TEST(MpvMediaEngine, ASeekThatNeverBeginsLeavesThePositionToTheCore)
@@ -107,25 +139,7 @@ TEST(MpvMediaEngine, ASeekThatNeverBeginsLeavesThePositionToTheCore)
     auto player = engine.playerWithItem(engine.itemWithURL(*URL::fromString("https://127.0.0.1/radio_nimo/a.m3u8")));
     player->play();
 
-    // The load is answered, its entry starts, and the stream plays at 100 s.
-    static mpv_node_list ids{1, nullptr, nullptr};
-    static mpv_node id{};
-    static char idKey[] = "playlist_entry_id";
-    static char* keys[] = {idKey};
-    id.format = MPV_FORMAT_INT64;
-    id.u.int64 = 7;
-    ids.values = &id;
-    ids.keys = keys;
-    static mpv_event_command reply{};
-    reply.result.format = MPV_FORMAT_NODE_MAP;
-    reply.result.u.list = &ids;
-    static mpv_event_start_file started{7};
-    static double at = 100;
-    static mpv_event_property timePos{"time-pos", MPV_FORMAT_DOUBLE, &at};
-    mpv_event answered{MPV_EVENT_COMMAND_REPLY, 0, 1, &reply};
-    mpv_event start{MPV_EVENT_START_FILE, 0, 0, &started};
-    mpv_event moved{MPV_EVENT_PROPERTY_CHANGE, 0, 1, &timePos};
-    FakeCore::tell({answered, start, moved});
+    tellSounding(1, 100);
     ASSERT_TRUE(runUntil([&] { return player->currentTime().seconds() == 100; }));
 
     player->seekToTime(MediaTime::makeWithSeconds(90, 600), MediaTime::zero(), MediaTime::zero());
