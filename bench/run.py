@@ -361,7 +361,7 @@ class Bench:
             b.set_dense("nimo", False)
         self.r["long_play"] = {"seconds": seconds, "rss_first": rss[0], "rss_max": max(rss), "rss_last": rss[-1],
                                "growth_last_half": rss[-1] - rss[len(rss) // 2]}
-        log("long play", {k: round(v / 2**20, 1) for k, v in self.r["long_play"].items()})
+        log("long play", {k: round(v / 2**20, 1) for k, v in self.r["long_play"].items() if k != "seconds"})
         paused_at = self.ours.click(NAMES["velmora"])
         self.cap.wait_silent()
         # Dropped: past the limit, and nothing asked of the server for a while.

@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 
 #include <cmath>
+#include <malloc.h>
 
 namespace platform::linux_impl {
 
@@ -54,6 +55,9 @@ MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
         if (owner_ && !wantPlay_ && entry_ != Entry::None) {
             qCDebug(lcMedia) << "paused long; dropping the stream";
             silence();
+            // The core frees the stream's buffers on its own threads once it has stopped; the
+            // allocator keeps freed memory until asked, and a sleeping process has no use for it.
+            QTimer::singleShot(std::chrono::seconds(2), this, [] { malloc_trim(0); });
         }
     });
     // The handle must be gone before the process exits, and its destruction blocks: start it
