@@ -1,4 +1,4 @@
-// In-memory doubles of the platform services.
+// The doubles whose work does not fit in a line or two.
 #include "platform/testing/Doubles.h"
 
 #include <algorithm>
@@ -6,55 +6,10 @@
 
 namespace doubles {
 
-std::optional<std::size_t> EventLog::first(const std::string& prefix) const
-{
-    for (std::size_t i = 0; i < entries_.size(); ++i)
-        if (entries_[i].rfind(prefix, 0) == 0)
-            return i;
-    return std::nullopt;
-}
-
-std::size_t EventLog::count(const std::string& prefix) const
-{
-    return std::size_t(
-        std::count_if(entries_.begin(), entries_.end(), [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }));
-}
-
 EventLog& eventLog()
 {
     static EventLog log;
     return log;
-}
-
-int FakeApplication::run()
-{
-    eventLog().add("Application.run");
-    if (delegate)
-        delegate->applicationDidFinishLaunching();
-    return 0;
-}
-
-void FakeImage::drawText(const std::string& text, platform::Point at, const platform::Font& font)
-{
-    drewOutsideFocus = drewOutsideFocus || !focused;
-    draws.push_back({text, at, font, {}});
-}
-
-void FakeImage::drawImage(const platform::Image&, platform::Rect in)
-{
-    drewOutsideFocus = drewOutsideFocus || !focused;
-    draws.push_back({"", {}, {}, in});
-}
-
-std::shared_ptr<platform::Image> FakeGraphics::imageWithSystemSymbolName(const std::string& name)
-{
-    return symbols.count(name) ? std::make_shared<FakeImage>(platform::Size{16, 16}) : nullptr;
-}
-
-std::shared_ptr<platform::StatusItem> FakeStatusBar::statusItemWithLength(double)
-{
-    eventLog().add("StatusBar.statusItemWithLength");
-    return items.emplace_back(std::make_shared<FakeStatusItem>());
 }
 
 namespace {
@@ -90,11 +45,6 @@ std::unique_ptr<platform::MediaPlayer> FakeMediaEngine::playerWithItem(std::shar
     auto record = players.emplace_back(std::make_shared<PlayerRecord>());
     record->item = std::dynamic_pointer_cast<FakeMediaItem>(item);
     return std::make_unique<FakeMediaPlayer>(record);
-}
-
-platform::EventTargetRef FakeHotKeyService::applicationEventTarget()
-{
-    return reinterpret_cast<platform::EventTargetRef>(&target_);
 }
 
 platform::OSStatus FakeHotKeyService::installEventHandler(platform::EventTargetRef, platform::EventHandlerProcPtr h,
@@ -139,10 +89,10 @@ platform::OSStatus FakeHotKeyService::getEventParameter(platform::EventRef event
     return platform::noErr;
 }
 
-std::optional<platform::OSStatus> FakeHotKeyService::press(uint32_t keyCode, uint32_t modifiers, uint32_t kind)
+std::optional<platform::OSStatus> FakeHotKeyService::press(uint32_t keyCode, uint32_t modifiers)
 {
-    const bool wanted = std::any_of(handlerTypes.begin(), handlerTypes.end(), [kind](const auto& type) {
-        return type.eventClass == platform::kEventClassKeyboard && type.eventKind == kind;
+    const bool wanted = std::any_of(handlerTypes.begin(), handlerTypes.end(), [](const auto& type) {
+        return type.eventClass == platform::kEventClassKeyboard && type.eventKind == platform::kEventHotKeyPressed;
     });
     for (const auto& r : registrations)
         if (wanted && r.succeeded && r.keyCode == keyCode && r.modifiers == modifiers)
@@ -157,24 +107,6 @@ std::optional<platform::OSStatus> FakeHotKeyService::deliver(std::optional<platf
     return handler(nullptr, hotKeyID ? reinterpret_cast<platform::EventRef>(&*hotKeyID) : nullptr, handlerUserData);
 }
 
-std::optional<std::vector<platform::DefaultsValue>> FakeUserDefaults::arrayForKey(const std::string& key)
-{
-    const auto found = values_.find(key);
-    return found == values_.end() ? std::nullopt : std::optional(found->second);
-}
-
-void FakeUserDefaults::setObject(const std::vector<std::string>& array, const std::string& key)
-{
-    eventLog().add("UserDefaults.setObject");
-    ++writes;
-    storeStrings(key, array);
-}
-
-void FakeUserDefaults::storeStrings(const std::string& key, const std::vector<std::string>& values)
-{
-    values_[key] = std::vector<platform::DefaultsValue>(values.begin(), values.end());
-}
-
 std::optional<std::vector<std::string>> FakeUserDefaults::strings(const std::string& key) const
 {
     const auto found = values_.find(key);
@@ -187,44 +119,6 @@ std::optional<std::vector<std::string>> FakeUserDefaults::strings(const std::str
         out.push_back(std::get<std::string>(value));
     }
     return out;
-}
-
-bool FakeLoginItemService::registerService()
-{
-    ++registerCalls;
-    if (!failRegistration)
-        current = platform::LoginItemStatus::Enabled;
-    return !failRegistration;
-}
-
-bool FakeLoginItemService::unregisterService()
-{
-    ++unregisterCalls;
-    current = platform::LoginItemStatus::NotRegistered;
-    return true;
-}
-
-std::shared_ptr<platform::UpdaterController> FakeUpdaterFactory::makeController(bool)
-{
-    eventLog().add("UpdaterFactory.makeController");
-    return controllers.emplace_back(std::make_shared<FakeUpdaterController>());
-}
-
-PlatformDoubles::PlatformDoubles()
-{
-    eventLog().clear();
-    platform::Application::install(application);
-    platform::StatusBar::install(statusBar);
-    platform::Graphics::install(graphics);
-    platform::MediaEngine::install(media);
-    platform::NowPlayingCenter::install(nowPlaying);
-    platform::RemoteCommandCenter::install(commands);
-    platform::HotKeyService::install(hotKeys);
-    platform::UserDefaults::install(defaults);
-    platform::Localization::install(localization);
-    platform::LoginItemService::install(loginItem);
-    platform::NotificationCenter::install(notifications);
-    platform::UpdaterFactory::install(updaters);
 }
 
 } // namespace doubles

@@ -30,9 +30,14 @@ public:
     void add(std::string entry) { entries_.push_back(std::move(entry)); }
     void clear() { entries_.clear(); }
     const std::vector<std::string>& entries() const { return entries_; }
-    // Position of the first entry starting with the prefix, if any; how many start with it.
-    std::optional<std::size_t> first(const std::string& prefix) const;
-    std::size_t count(const std::string& prefix) const;
+    // Position of the first entry starting with the prefix, if any.
+    std::optional<std::size_t> first(const std::string& prefix) const
+    {
+        for (std::size_t i = 0; i < entries_.size(); ++i)
+            if (entries_[i].rfind(prefix, 0) == 0)
+                return i;
+        return std::nullopt;
+    }
 
 private:
     std::vector<std::string> entries_;
@@ -44,7 +49,13 @@ class FakeApplication : public platform::Application {
 public:
     void setDelegate(platform::ApplicationDelegate* d) override { delegate = d; }
     // Finishes launching at once, as the real loop does first.
-    int run() override;
+    int run() override
+    {
+        eventLog().add("Application.run");
+        if (delegate)
+            delegate->applicationDidFinishLaunching();
+        return 0;
+    }
     void terminate() override { ++terminateCount; }
 
     platform::ApplicationDelegate* delegate = nullptr;
@@ -64,8 +75,11 @@ public:
     platform::Size size() const override { return size_; }
     void lockFocus() override { focused = true; }
     void unlockFocus() override { focused = false; }
-    void drawText(const std::string& text, platform::Point at, const platform::Font& font) override;
-    void drawImage(const platform::Image& image, platform::Rect in) override;
+    void drawText(const std::string& text, platform::Point at, const platform::Font& font) override
+    {
+        draw({text, at, font, {}});
+    }
+    void drawImage(const platform::Image&, platform::Rect in) override { draw({"", {}, {}, in}); }
     void setTemplate(bool isTemplate) override { template_ = isTemplate; }
     bool isTemplate() const override { return template_; }
 
@@ -74,6 +88,11 @@ public:
     bool focused = false;
 
 private:
+    void draw(DrawCall call)
+    {
+        drewOutsideFocus = drewOutsideFocus || !focused;
+        draws.push_back(std::move(call));
+    }
     platform::Size size_;
     bool template_ = true;
 };
@@ -82,7 +101,10 @@ class FakeGraphics : public platform::Graphics {
 public:
     double smallSystemFontSize() override { return 11; }
     platform::Size sizeOfText(const std::string&, const platform::Font&) override { return textSize; }
-    std::shared_ptr<platform::Image> imageWithSystemSymbolName(const std::string& name) override;
+    std::shared_ptr<platform::Image> imageWithSystemSymbolName(const std::string& name) override
+    {
+        return symbols.count(name) ? imageWithSize({16, 16}) : nullptr;
+    }
     std::shared_ptr<platform::Image> imageWithSize(platform::Size size) override
     {
         return std::make_shared<FakeImage>(size);
@@ -99,12 +121,11 @@ public:
         eventLog().add("StatusButton.setImage");
         image = std::move(i);
     }
-    void setTitle(const std::string& t) override { title = t; }
+    void setTitle(const std::string&) override {}
     void setFont(const platform::Font&) override {}
     FakeImage* fakeImage() const { return dynamic_cast<FakeImage*>(image.get()); }
 
     std::shared_ptr<platform::Image> image;
-    std::string title;
 };
 
 class FakeStatusItem : public platform::StatusItem {
@@ -127,7 +148,11 @@ private:
 
 class FakeStatusBar : public platform::StatusBar {
 public:
-    std::shared_ptr<platform::StatusItem> statusItemWithLength(double length) override;
+    std::shared_ptr<platform::StatusItem> statusItemWithLength(double) override
+    {
+        eventLog().add("StatusBar.statusItemWithLength");
+        return items.emplace_back(std::make_shared<FakeStatusItem>());
+    }
     std::vector<std::shared_ptr<FakeStatusItem>> items;
 };
 
@@ -168,8 +193,6 @@ public:
     void setPlaybackState(platform::PlaybackState) override { eventLog().add("NowPlaying.state"); }
 };
 
-class FakeRemoteCommandCenter : public platform::RemoteCommandCenter {};
-
 struct HotKeyRegistration {
     uint32_t keyCode = 0;
     uint32_t modifiers = 0;
@@ -179,7 +202,10 @@ struct HotKeyRegistration {
 
 class FakeHotKeyService : public platform::HotKeyService {
 public:
-    platform::EventTargetRef applicationEventTarget() override;
+    platform::EventTargetRef applicationEventTarget() override
+    {
+        return reinterpret_cast<platform::EventTargetRef>(&target_);
+    }
     platform::OSStatus installEventHandler(platform::EventTargetRef target, platform::EventHandlerProcPtr handler,
                                            uint32_t numTypes, const platform::EventTypeSpec* types, void* userData,
                                            platform::EventHandlerRef* outRef) override;
@@ -190,11 +216,10 @@ public:
                                          platform::OSType* actualType, size_t bufferSize, size_t* actualSize,
                                          void* outData) override;
 
-    // A key press (or release: kind) as the desktop would deliver it: reaches the handler only when a
-    // successful registration matches the key and modifiers exactly and the handler asked for that
-    // kind. Returns the handler's status, or none when nothing was delivered.
-    std::optional<platform::OSStatus> press(uint32_t keyCode, uint32_t modifiers,
-                                            uint32_t kind = platform::kEventHotKeyPressed);
+    // A key press as the desktop would deliver it: reaches the handler only when a successful
+    // registration matches the key and modifiers exactly and the handler asked for presses.
+    // Returns the handler's status, or none when nothing was delivered.
+    std::optional<platform::OSStatus> press(uint32_t keyCode, uint32_t modifiers);
     // Hands an arbitrary hot key event (or a null one) to the installed handler.
     std::optional<platform::OSStatus> deliver(std::optional<platform::EventHotKeyID> hotKeyID);
 
@@ -216,10 +241,21 @@ private:
 
 class FakeUserDefaults : public platform::UserDefaults {
 public:
-    std::optional<std::vector<platform::DefaultsValue>> arrayForKey(const std::string& key) override;
-    void setObject(const std::vector<std::string>& array, const std::string& key) override;
-
-    void storeStrings(const std::string& key, const std::vector<std::string>& values);
+    std::optional<std::vector<platform::DefaultsValue>> arrayForKey(const std::string& key) override
+    {
+        const auto found = values_.find(key);
+        return found == values_.end() ? std::nullopt : std::optional(found->second);
+    }
+    void setObject(const std::vector<std::string>& array, const std::string& key) override
+    {
+        eventLog().add("UserDefaults.setObject");
+        ++writes;
+        storeStrings(key, array);
+    }
+    void storeStrings(const std::string& key, const std::vector<std::string>& values)
+    {
+        values_[key] = std::vector<platform::DefaultsValue>(values.begin(), values.end());
+    }
     // The stored strings, or none when the value is missing or holds anything but strings.
     std::optional<std::vector<std::string>> strings(const std::string& key) const;
 
@@ -237,8 +273,19 @@ public:
 class FakeLoginItemService : public platform::LoginItemService {
 public:
     platform::LoginItemStatus status() override { return current; }
-    bool registerService() override;
-    bool unregisterService() override;
+    bool registerService() override
+    {
+        ++registerCalls;
+        if (!failRegistration)
+            current = platform::LoginItemStatus::Enabled;
+        return !failRegistration;
+    }
+    bool unregisterService() override
+    {
+        ++unregisterCalls;
+        current = platform::LoginItemStatus::NotRegistered;
+        return true;
+    }
 
     platform::LoginItemStatus current = platform::LoginItemStatus::NotRegistered;
     bool failRegistration = false;
@@ -265,28 +312,42 @@ public:
 
 class FakeUpdaterFactory : public platform::UpdaterFactory {
 public:
-    std::shared_ptr<platform::UpdaterController> makeController(bool startingUpdater) override;
+    std::shared_ptr<platform::UpdaterController> makeController(bool) override
+    {
+        eventLog().add("UpdaterFactory.makeController");
+        return controllers.emplace_back(std::make_shared<FakeUpdaterController>());
+    }
     std::vector<std::shared_ptr<FakeUpdaterController>> controllers;
 };
 
-// Installs a new double for every service and clears the event log; the previous ones are
+// Makes a double and installs it as the service.
+template <class Service, class Fake>
+std::shared_ptr<Fake> installed()
+{
+    auto fake = std::make_shared<Fake>();
+    Service::install(fake);
+    return fake;
+}
+
+// Clears the event log and installs a new double for every service; the previous ones are
 // released. Services stay installed after this object is gone, so objects that outlive a test's
 // scope still find them.
 struct PlatformDoubles {
-    PlatformDoubles();
-
-    std::shared_ptr<FakeApplication> application = std::make_shared<FakeApplication>();
-    std::shared_ptr<FakeStatusBar> statusBar = std::make_shared<FakeStatusBar>();
-    std::shared_ptr<FakeGraphics> graphics = std::make_shared<FakeGraphics>();
-    std::shared_ptr<FakeMediaEngine> media = std::make_shared<FakeMediaEngine>();
-    std::shared_ptr<FakeNowPlayingCenter> nowPlaying = std::make_shared<FakeNowPlayingCenter>();
-    std::shared_ptr<FakeRemoteCommandCenter> commands = std::make_shared<FakeRemoteCommandCenter>();
-    std::shared_ptr<FakeHotKeyService> hotKeys = std::make_shared<FakeHotKeyService>();
-    std::shared_ptr<FakeUserDefaults> defaults = std::make_shared<FakeUserDefaults>();
-    std::shared_ptr<FakeLocalization> localization = std::make_shared<FakeLocalization>();
-    std::shared_ptr<FakeLoginItemService> loginItem = std::make_shared<FakeLoginItemService>();
-    std::shared_ptr<FakeNotificationCenter> notifications = std::make_shared<FakeNotificationCenter>();
-    std::shared_ptr<FakeUpdaterFactory> updaters = std::make_shared<FakeUpdaterFactory>();
+    bool logCleared = (eventLog().clear(), true);
+    std::shared_ptr<FakeApplication> application = installed<platform::Application, FakeApplication>();
+    std::shared_ptr<FakeStatusBar> statusBar = installed<platform::StatusBar, FakeStatusBar>();
+    std::shared_ptr<FakeGraphics> graphics = installed<platform::Graphics, FakeGraphics>();
+    std::shared_ptr<FakeMediaEngine> media = installed<platform::MediaEngine, FakeMediaEngine>();
+    std::shared_ptr<FakeNowPlayingCenter> nowPlaying = installed<platform::NowPlayingCenter, FakeNowPlayingCenter>();
+    std::shared_ptr<platform::RemoteCommandCenter> commands =
+        installed<platform::RemoteCommandCenter, platform::RemoteCommandCenter>();
+    std::shared_ptr<FakeHotKeyService> hotKeys = installed<platform::HotKeyService, FakeHotKeyService>();
+    std::shared_ptr<FakeUserDefaults> defaults = installed<platform::UserDefaults, FakeUserDefaults>();
+    std::shared_ptr<FakeLocalization> localization = installed<platform::Localization, FakeLocalization>();
+    std::shared_ptr<FakeLoginItemService> loginItem = installed<platform::LoginItemService, FakeLoginItemService>();
+    std::shared_ptr<FakeNotificationCenter> notifications =
+        installed<platform::NotificationCenter, FakeNotificationCenter>();
+    std::shared_ptr<FakeUpdaterFactory> updaters = installed<platform::UpdaterFactory, FakeUpdaterFactory>();
 };
 
 } // namespace doubles

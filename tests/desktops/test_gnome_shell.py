@@ -2,11 +2,8 @@
 # The tray in GNOME Shell 43 on Wayland: the AppIndicator extension shows the item in 16, 22 and 24 px
 # slots, a channel picked from the extension's menu sounds, and activating the icon (its double click)
 # opens no window of ours.
-import os
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import waylandshells  # noqa: E402
 
 waylandshells.run_as_desktop_user()
@@ -31,8 +28,8 @@ button && {
 
 
 def pictured(desk, size):
-    """A steady screenshot and the indicator, once the icon at this size has stopped moving: laid out
-    anew, its actor is as wide as its slot (the slot is centred in the panel's height)."""
+    # A steady screenshot and the indicator, once the icon at this size has stopped moving: laid out
+    # anew, its actor is as wide as its slot (the slot is centred in the panel's height).
     def attempt():
         before = desk.eval(INDICATOR)
         if not (before["drawn"] and before["icon"][2] == size):

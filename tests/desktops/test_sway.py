@@ -1,11 +1,8 @@
 #!/usr/bin/python3
 # The tray in sway: waybar, a native Wayland tray host, shows the item in 16, 22 and 24 px slots, a channel
 # picked from waybar's menu sounds, and a left click on the icon opens no window of ours.
-import os
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import waylandshells  # noqa: E402
 
 waylandshells.run_as_desktop_user()
@@ -20,7 +17,7 @@ FILL = 0.8  # of the slot's height, at least: a readable icon
 
 
 def menu_rows(pixels):
-    """The stock menu on screen: (its left/right columns, the centre row of each entry's text), or None."""
+    # The stock menu on screen: (its left/right columns, the centre row of each entry's text), or None.
     white = (pixels >= 245).all(axis=2)
     rows, cols = np.nonzero(white.sum(axis=1) >= 60)[0], np.nonzero(white.sum(axis=0) >= 60)[0]
     if not len(rows) or not len(cols):

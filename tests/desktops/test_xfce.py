@@ -7,7 +7,6 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import kovratest  # noqa: E402
 import numpy as np  # noqa: E402
 import procutil  # noqa: E402
@@ -32,7 +31,7 @@ class XfceTray(kovratest.SessionTest):
         return s, panel, app, icon
 
     def assert_icon_fills_its_slot(self, panel, name):
-        """The icon the panel draws is as high as its slot nearly, and mostly the flag's blue."""
+        # The icon the panel draws is as high as its slot nearly, and mostly the flag's blue.
         s = panel.s
         os.makedirs(SHOTS, exist_ok=True)
         box = procutil.wait_until(lambda: (lambda b: b if b and b.width == panel.icon_size else None)(
@@ -45,7 +44,7 @@ class XfceTray(kovratest.SessionTest):
         self.assertGreater(blue, 0.4 * panel.icon_size ** 2, f"the flag's blue fills too little of {box}")
 
     def open_menu(self, s, icon, button, below):
-        """Clicks the icon and waits for a menu drawn on the (black) screen below the panel."""
+        # Clicks the icon and waits for a menu drawn on the (black) screen below the panel.
         s.run(["xdotool", "mousemove", *map(str, icon.center), "click", str(button)], check=True)
         area = Box(0, below, 1280, 500)
         return procutil.wait_until(lambda: drawn_box(screenshot(s, area), (0, 0, 0)), 10, message="a menu")
@@ -54,7 +53,7 @@ class XfceTray(kovratest.SessionTest):
         s.run(["xdotool", "key", "--delay", "80", *["Down"] * downs, "Return"], check=True)
 
     def assert_our_menu_opens_at_the_icon(self, s, app, icon):
-        """A left click opens our own menu with its corner at the icon, not somewhere mid-screen."""
+        # A left click opens our own menu with its corner at the icon, not somewhere mid-screen.
         s.run(["xdotool", "mousemove", *map(str, icon.center), "click", "1"], check=True)
         menus = procutil.wait_until(lambda: [w for w in windows_of(s, app.pid) if w.height > 2 * icon.height], 10,
                                     message="our menu")

@@ -10,7 +10,6 @@ import signal
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 # The benchmark's relay puts a real round trip between the app and the broadcaster.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
 import kovratest  # noqa: E402
@@ -29,8 +28,6 @@ SOUND_TIMEOUT = 25 * SLOW
 # Hours of listening hold at most this much more memory than the first sound did: the stream cache
 # keeps 8 MiB behind the play position and 8 MiB ahead, plus the allocator's slack.
 LONG_PLAY_GROWTH_MIB = 24
-MPRIS_NAME = "org.mpris.MediaPlayer2.kovra_radio"
-MPRIS_PATH = "/org/mpris/MediaPlayer2"
 
 
 def name_of(channel_id):
@@ -48,6 +45,8 @@ class Faults(kovratest.SharedSessionTest):
         super().setUp()
         self.addCleanup(self._heal_broadcaster)
         self.case_started = self.session.audio.now()
+        self.bus = self.session.bus()
+        self.addCleanup(self.bus.close)
 
     def _heal_broadcaster(self):
         b = self.session.broadcaster
@@ -55,23 +54,13 @@ class Faults(kovratest.SharedSessionTest):
 
     # -- what the desktop's media controls are told -----------------------------------------------------
 
-    def mpris(self):
-        # (PlaybackStatus, title) as the app publishes them over MPRIS.
-        bus = self.session.bus()
-        try:
-            props = bus.get_object(MPRIS_NAME, MPRIS_PATH, introspect=False).GetAll(
-                "org.mpris.MediaPlayer2.Player", dbus_interface="org.freedesktop.DBus.Properties", timeout=5)
-            return str(props["PlaybackStatus"]), str(props["Metadata"].get("xesam:title", ""))
-        finally:
-            bus.close()
-
     def assert_menu_matches_player(self, item, channel_id):
         # The menu checks exactly the channel the media controls report as playing (None: nothing
         # checked, and the media controls do not report playing).
         want, seen = ([] if channel_id is None else [name_of(channel_id)]), []
 
         def agree():
-            seen[:] = [checked_channels(self.session.tray.layout(item)), self.mpris()]
+            seen[:] = [checked_channels(self.session.tray.layout(item)), kovratest.mpris_state(self.bus)]
             menu, (status, title) = seen
             return menu == want and (status == "Playing") == bool(want) and (not want or title == want[0])
         try:
@@ -113,7 +102,7 @@ class Faults(kovratest.SharedSessionTest):
         seen = []
 
         def told():
-            seen[:] = [checked_channels(self.session.tray.layout(item)), *self.mpris()]
+            seen[:] = [checked_channels(self.session.tray.layout(item)), *kovratest.mpris_state(self.bus)]
             return seen[0] == [] and seen[1] != "Playing" and seen[2] == name_of(channel_id)
         procutil.wait_until(told, 10 * SLOW, interval=0.2, message=f"a failed {channel_id} not to be shown playing")
 

@@ -1,10 +1,7 @@
 #!/usr/bin/python3
 # The global shortcuts Alt+1 to Alt+5 on the real binary: what a person presses, what they hear and
 # what the tray menu then shows; the slot list in settings.json across restarts and hand edits.
-import os
-import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import kovratest  # noqa: E402
 from grabkey import KeyGrab  # noqa: E402
 from kovratest import CHANNEL_NAMES, read_settings, slot_labels, write_settings  # noqa: E402

@@ -2,10 +2,8 @@
 # The tray menu of the real binary, used as a person would: a channel that starts, pauses and
 # resumes the same stream, switches that never overlap, launch at login and the update check.
 import os
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 from kovratest import binary_version  # noqa: E402

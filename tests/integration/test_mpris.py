@@ -4,9 +4,7 @@
 import os
 import re
 import subprocess
-import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 from kovratest import CHANNEL_NAMES  # noqa: E402

@@ -1,11 +1,8 @@
 #!/usr/bin/python3
 # Steps of 15 s through the live stream, as the desktop's previous and next buttons take them: they
 # land where they should and stay inside what the player kept, without fetching anything again.
-import os
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 

@@ -1,10 +1,7 @@
 #!/usr/bin/python3
 # The global shortcuts of a Wayland session: the real xdg-desktop-portal frontend with a desktop
 # backend of our own (tests/fixtures/portalbackend.py); and `kovra-radio --slot N`.
-import os
-import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import kovratest  # noqa: E402
 from kovratest import channel_entries  # noqa: E402
 from portalbackend import Portal  # noqa: E402

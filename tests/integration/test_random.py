@@ -8,7 +8,6 @@ import random
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import kovratest  # noqa: E402
 from kovratest import CHANNEL_IDS, CHANNEL_NAMES, checked_channels, slot_labels  # noqa: E402
 from trayhost import outline  # noqa: E402
@@ -37,13 +36,8 @@ class RandomUse(kovratest.SessionTest):
                 playing = i != model["current"] or not model["playing"]
                 model.update(current=i, playing=playing, status="Playing" if playing else "Paused")
 
-        def mpris():
-            props = bus.get_object("org.mpris.MediaPlayer2.kovra_radio", "/org/mpris/MediaPlayer2").GetAll(
-                "org.mpris.MediaPlayer2.Player", dbus_interface="org.freedesktop.DBus.Properties", timeout=5)
-            return str(props["PlaybackStatus"]), str(props["Metadata"].get("xesam:title", ""))
-
         def mismatches(root):
-            status, title = mpris()
+            status, title = kovratest.mpris_state(bus)
             checked = checked_channels(root)
             want = [CHANNEL_NAMES[model["current"]]] if model["playing"] else []
             want_title = CHANNEL_NAMES[model["current"]] if model["current"] is not None else ""

@@ -3,10 +3,8 @@
 # or restarts), and a second launch leaves the first alone. Quitting is in tests/faults.
 import os
 import signal
-import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import kovratest  # noqa: E402
 from kovratest import CHANNEL_NAMES, slot_labels, visible_entries  # noqa: E402
 

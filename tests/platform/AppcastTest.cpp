@@ -59,7 +59,6 @@ TEST(Appcast, TheNewestUsableHttpsItemForThisSystemIsOffered)
 
     EXPECT_EQ(evaluateAppcast(feed, u"1.2").outcome, UpdateOutcome::UpToDate);
     EXPECT_EQ(evaluateAppcast(feed, u"2.0").outcome, UpdateOutcome::UpToDate);
-    EXPECT_EQ(updateMessage(evaluateAppcast(feed, u"2.0"), "2.0").summary, "Kovra Radio is up to date");
 }
 
 TEST(Appcast, VersionsMayComeAsElementsAndTheLinkAsTheItemLink)
@@ -97,7 +96,6 @@ TEST(Appcast, AFeedThatIsNotAWellFormedAppcastIsRefusedWhole)
     };
     for (const QByteArray& feed : refused)
         EXPECT_EQ(evaluateAppcast(feed, u"1.0.0").outcome, UpdateOutcome::Failed) << feed.left(80).toStdString();
-    EXPECT_EQ(updateMessage(evaluateAppcast("garbage", u"1.0.0"), "1.0.0").summary, "Could not check for updates");
 }
 
 } // namespace

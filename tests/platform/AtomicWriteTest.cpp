@@ -11,15 +11,10 @@
 #include <csignal>
 #include <sys/resource.h>
 
+using kovra_test::readFile;
 using kovra_test::ScopedEnv;
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Runs `write` while the kernel refuses to let any file grow past a few bytes, as a full disk would.
 template <class Write>

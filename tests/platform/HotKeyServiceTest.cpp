@@ -57,7 +57,7 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     auto owned = std::make_unique<RecordingBackend>();
     RecordingBackend& backend = *owned;
     backend.refused = {3};
-    backend.descriptions = {{0, "Ctrl+Alt+K"}, {1, "Alt+2"}};
+    backend.descriptions = {{0, "Ctrl+Alt+K"}};
     auto service = makeHotKeyService(std::move(owned));
     HotKeyService::install(service);
     pressedIds.clear();
@@ -85,21 +85,14 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     backend.press(7); // not a slot of ours
     EXPECT_EQ(pressedIds, (std::vector<uint32_t>{1, 4}));
 
-    // The menu shows what the desktop bound in place of what was asked for; nothing where it bound
-    // nothing; and its own text for a shortcut no hot key asked for.
-    auto bound = [](const char* text) { return HotKeyBindings::boundText(QKeySequence::fromString(text)); };
-    EXPECT_EQ(bound("Alt+1"), QString("Ctrl+Alt+K"));
-    EXPECT_EQ(bound("Alt+2"), QString("Alt+2"));
-    EXPECT_EQ(bound("Alt+4"), QString());
-    EXPECT_EQ(bound("Alt+3"), std::nullopt);
-    EXPECT_EQ(bound("Ctrl+1"), std::nullopt);
-
     // The command line presses a slot even when its key went to another program.
     EXPECT_TRUE(HotKeyBindings::press(2));
     EXPECT_FALSE(HotKeyBindings::press(5));
     EXPECT_EQ(pressedIds, (std::vector<uint32_t>{1, 4, 2}));
 
-    // The bindings last as long as the service.
+    // The menu shows what the desktop bound (the menu's side: the portal's integration test), as long
+    // as the service lasts.
+    EXPECT_EQ(HotKeyBindings::boundText(QKeySequence::fromString("Alt+1")), QString("Ctrl+Alt+K"));
     HotKeyService::install(nullptr);
     service.reset();
     EXPECT_EQ(HotKeyBindings::boundText(QKeySequence::fromString("Alt+1")), std::nullopt);

@@ -24,13 +24,15 @@ using namespace platform::linux_impl;
 
 namespace {
 
-// Counts opaque pixels inside the rectangle.
-int opaqueCount(const QImage& image, const QRect& area)
+// Counts the opaque pixels inside the rectangle (the whole image: none given) that also pass the test.
+int opaqueCount(
+    const QImage& image, QRect area = {}, bool (*test)(QRgb) = [](QRgb) { return true; })
 {
+    area = area.isNull() ? image.rect() : area;
     int count = 0;
     for (int y = area.top(); y <= area.bottom(); ++y)
         for (int x = area.left(); x <= area.right(); ++x)
-            count += qAlpha(image.pixel(x, y)) > 128;
+            count += qAlpha(image.pixel(x, y)) > 128 && test(image.pixel(x, y));
     return count;
 }
 
@@ -99,12 +101,9 @@ TEST_F(Drawing, TheFlagIsMeasuredAndDrawnInColour)
     const Size size = graphics->sizeOfText(flag, Font::systemFontOfSize(14));
     EXPECT_GT(graphics->sizeOfText(flag + flag, Font::systemFontOfSize(14)).width, size.width * 1.5);
     const QImage pixels = draw(size, 4, [&](Image& i) { i.drawText(flag, {0, 0}, Font::systemFontOfSize(14)); });
-    int coloured = 0;
-    for (int y = 0; y < pixels.height(); ++y)
-        for (int x = 0; x < pixels.width(); ++x)
-            coloured += qAlpha(pixels.pixel(x, y)) > 128 && QColor(pixels.pixel(x, y)).hsvSaturation() > 100;
     // Monochrome glyphs would have no saturated pixels at all.
-    EXPECT_GT(coloured, pixels.width() * pixels.height() / 10);
+    EXPECT_GT(opaqueCount(pixels, {}, [](QRgb p) { return QColor(p).hsvSaturation() > 100; }),
+              pixels.width() * pixels.height() / 10);
 }
 
 // Records which items the tray menu sends their actions to.

@@ -8,6 +8,7 @@
 #include <QProcess>
 
 using kovra_test::ScopedEnv;
+using kovra_test::writeFile;
 using platform::LoginItemStatus;
 using platform::linux_impl::autostartEntry;
 using platform::linux_impl::XdgAutostartLoginItem;
@@ -24,14 +25,6 @@ QString run(const QString& program, const QStringList& arguments)
         return QStringLiteral("did not finish");
     const QString output = QString::fromUtf8(process.readAll()).trimmed();
     return process.exitCode() == 0 ? output : QStringLiteral("status %1: %2").arg(process.exitCode()).arg(output);
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
 }
 
 class AutostartLoginItem : public ::testing::Test {

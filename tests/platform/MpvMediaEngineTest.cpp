@@ -84,14 +84,10 @@ void tellSounding(uint64_t generation, double seconds)
 {
     static char idKey[] = "playlist_entry_id";
     static char* keys[] = {idKey};
-    static mpv_node id{};
+    static mpv_node id{.u = {.int64 = 7}, .format = MPV_FORMAT_INT64};
     static mpv_node_list ids{1, &id, keys};
-    static mpv_event_command reply{};
+    static mpv_event_command reply{{.u = {.list = &ids}, .format = MPV_FORMAT_NODE_MAP}};
     static mpv_event_start_file started{7};
-    id.format = MPV_FORMAT_INT64;
-    id.u.int64 = 7;
-    reply.result.format = MPV_FORMAT_NODE_MAP;
-    reply.result.u.list = &ids;
     at = seconds;
     FakeCore::tell({{MPV_EVENT_COMMAND_REPLY, 0, generation, &reply}, {MPV_EVENT_START_FILE, 0, 0, &started}, moved});
 }

@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -40,28 +42,34 @@ inline bool runUntil(const std::function<bool()>& done, int guardMs = 30000)
     return done();
 }
 
+// A file's whole content ("" when it cannot be read).
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes a file whole, its folder made first.
+inline void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(content), content.size());
+}
+
 // Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QByteArray& value) : name_(name), had_(qEnvironmentVariableIsSet(name))
+struct ScopedEnv {
+    ScopedEnv(const char* variable, const QByteArray& value) : name(variable), had(qEnvironmentVariableIsSet(variable))
     {
-        old_ = qgetenv(name);
         qputenv(name, value);
     }
-    ~ScopedEnv()
-    {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
+    ~ScopedEnv() { had ? void(qputenv(name, old)) : void(qunsetenv(name)); }
     ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
-    const char* name_;
-    bool had_;
-    QByteArray old_;
+    const char* name;
+    bool had;
+    QByteArray old = qgetenv(name);
 };
 
 } // namespace kovra_test

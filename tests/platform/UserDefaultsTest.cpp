@@ -23,20 +23,8 @@ namespace {
 
 class UserDefaultsStore : public ::testing::Test {
 protected:
-    void writeFile(const QByteArray& text)
-    {
-        QDir().mkpath(home.path() + "/kovra-radio");
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ASSERT_EQ(file.write(text), text.size());
-    }
-
-    QByteArray readFile() const
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
+    void writeFile(const QByteArray& text) { kovra_test::writeFile(path, text); }
+    QByteArray readFile() const { return kovra_test::readFile(path); }
     QJsonObject readObject() const { return QJsonDocument::fromJson(readFile()).object(); }
 
     using Strings = std::vector<std::string>;
@@ -108,13 +96,8 @@ TEST_F(UserDefaultsStore, ASymlinkedFileIsWrittenThroughNotReplaced)
 {
     // Settings kept in a dotfiles repository and linked into place stay linked.
     const QString target = home.path() + "/dotfiles/settings.json";
-    QDir().mkpath(home.path() + "/dotfiles");
+    kovra_test::writeFile(target, R"({"other": [true]})");
     QDir().mkpath(home.path() + "/kovra-radio");
-    {
-        QFile file(target);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(R"({"other": [true]})");
-    }
     ASSERT_TRUE(QFile::link(target, path));
     JsonUserDefaults store(path);
     store.setObject({"nimo"}, "hotkeyChannels");

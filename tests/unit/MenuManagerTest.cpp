@@ -82,7 +82,7 @@ TEST_F(Tray, CallbacksAndItemsOutlivingTheControllerDoNothing)
     EXPECT_EQ(press(key1), platform::noErr);
     EXPECT_FALSE(choose(*keptEntry));
     EXPECT_TRUE(media.players.empty());
-    EXPECT_EQ(log.count("StatusItem"), 0u);
+    EXPECT_FALSE(log.first("StatusItem"));
 }
 
 // ---- Status icon

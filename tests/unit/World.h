@@ -33,7 +33,7 @@ protected:
     doubles::FakeStatusBar& statusBar = *d.statusBar;
     doubles::FakeGraphics& graphics = *d.graphics;
     doubles::FakeMediaEngine& media = *d.media;
-    doubles::FakeRemoteCommandCenter& commands = *d.commands;
+    platform::RemoteCommandCenter& commands = *d.commands;
     doubles::FakeHotKeyService& hotKeys = *d.hotKeys;
     doubles::FakeUserDefaults& defaults = *d.defaults;
     doubles::FakeLoginItemService& loginItem = *d.loginItem;

@@ -5,6 +5,7 @@
 // another layout, grabs left behind.
 #include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/X11HotKeys.h"
+#include "tests/platform/PlatformTestSupport.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -40,43 +41,42 @@ OSStatus recordingHandler(EventHandlerCallRef, EventRef event, void*)
     return noErr;
 }
 
-class Process {
+// A helper process that dies with the test process, even when that one is killed.
+class Process : public QProcess {
 public:
-    explicit Process(const QString& program, const QStringList& arguments)
+    Process(const QString& program, const QStringList& arguments)
     {
-        process.setProgram(program);
-        process.setArguments(arguments);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // Dies with the test process, even when that one is killed.
-        process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        process.start();
+        setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        start(program, arguments);
     }
-    ~Process()
+    ~Process() override
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.closeWriteChannel();
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
+        kill();
+        waitForFinished(5000);
+    }
+    QString line()
+    {
+        while (!canReadLine() && waitForReadyRead(15000)) {
         }
+        return QString::fromUtf8(readLine()).trimmed();
     }
-    QString readLine(int timeoutMs = 15000)
-    {
-        while (!process.canReadLine() && process.waitForReadyRead(timeoutMs)) {
-        }
-        return QString::fromUtf8(process.readLine()).trimmed();
-    }
-    QProcess process;
 };
+
+// Runs a tool to its end; true when it succeeded.
+bool run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
 
 class HotKeysOnX11 : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         xvfb = new Process("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
-        const QString number = xvfb->readLine();
+        const QString number = xvfb->line();
         ASSERT_FALSE(number.isEmpty()) << "Xvfb did not start";
         qputenv("DISPLAY", (":" + number).toUtf8());
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -114,7 +114,7 @@ protected:
                   noErr);
     }
 
-    std::vector<OSStatus> registerAll(std::vector<EventHotKeyRef>& refs)
+    std::vector<OSStatus> registerAll()
     {
         std::vector<OSStatus> statuses;
         refs.assign(5, nullptr);
@@ -126,10 +126,7 @@ protected:
 
     static void xdotool(const QStringList& arguments)
     {
-        QProcess process;
-        process.start("xdotool", arguments);
-        ASSERT_TRUE(process.waitForFinished(15000));
-        ASSERT_EQ(process.exitCode(), 0) << arguments.join(' ').toStdString();
+        ASSERT_TRUE(run("xdotool", arguments)) << arguments.join(' ').toStdString();
     }
 
     // Events reach us in the order the server made them: once the marker press (Alt+5) has come
@@ -137,7 +134,7 @@ protected:
     std::vector<uint32_t> idsUpToMarker()
     {
         xdotool({"key", marker});
-        const bool arrived = waitFor([] { return !received.empty() && received.back() == 4; });
+        const bool arrived = kovra_test::runUntil([] { return !received.empty() && received.back() == 4; });
         EXPECT_TRUE(arrived) << "the marker press never arrived";
         std::vector<uint32_t> ids = received;
         if (arrived)
@@ -146,45 +143,30 @@ protected:
         return ids;
     }
 
-    static bool waitFor(const std::function<bool()>& done)
+    // Whether another X client gets the grab ("grabbed") or finds it held ("taken").
+    static QString grabInAnotherClient(const QString& modifiers, const QString& key)
     {
-        for (int i = 0; i < 2000 && !done(); ++i) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            QThread::msleep(5);
-        }
-        return done();
-    }
-
-    static Process grabInAnotherClient(const QString& modifiers, const QString& key)
-    {
-        return Process("/usr/bin/python3", {KOVRA_FIXTURES_DIR "/grabkey.py", modifiers, key});
+        return Process("/usr/bin/python3", {KOVRA_FIXTURES_DIR "/grabkey.py", modifiers, key}).line();
     }
 
     static inline QGuiApplication* app = nullptr;
     static inline Process* xvfb = nullptr;
     static constexpr EventTypeSpec pressedSpec{kEventClassKeyboard, kEventHotKeyPressed};
     std::shared_ptr<HotKeyService> hotKeys;
+    std::vector<EventHotKeyRef> refs;
     QString marker = "alt+5"; // the keysym on the digit-5 key in the current layout
 };
 
 TEST_F(HotKeysOnX11, CapsLockAndNumLockDoNotStopAShortcut)
 {
-    std::vector<EventHotKeyRef> refs;
-    ASSERT_EQ(registerAll(refs), std::vector<OSStatus>(5, noErr));
-    xdotool({"key", "Caps_Lock"});
-    xdotool({"key", "alt+1"});
-    xdotool({"key", "Num_Lock"});
-    xdotool({"key", "alt+2"});
-    xdotool({"key", "Caps_Lock"});
-    xdotool({"key", "alt+3"});
-    xdotool({"key", "Num_Lock"});
+    ASSERT_EQ(registerAll(), std::vector<OSStatus>(5, noErr));
+    xdotool({"key", "Caps_Lock", "alt+1", "Num_Lock", "alt+2", "Caps_Lock", "alt+3", "Num_Lock"});
     EXPECT_EQ(idsUpToMarker(), (std::vector<uint32_t>{0, 1, 2}));
 }
 
 TEST_F(HotKeysOnX11, HoldingTheKeysGivesOnePressAndReleasingGivesNone)
 {
-    std::vector<EventHotKeyRef> refs;
-    ASSERT_EQ(registerAll(refs), std::vector<OSStatus>(5, noErr));
+    ASSERT_EQ(registerAll(), std::vector<OSStatus>(5, noErr));
     // Long enough for the server's auto-repeat to start (it waits 660 ms, then repeats at 25 Hz).
     xdotool({"keydown", "alt+1", "sleep", "1.5", "keyup", "1", "sleep", "0.2", "keyup", "alt"});
     xdotool({"keydown", "alt+2", "sleep", "1.5", "keyup", "alt", "sleep", "0.2", "keyup", "2"});
@@ -197,47 +179,33 @@ TEST_F(HotKeysOnX11, HoldingTheKeysGivesOnePressAndReleasingGivesNone)
 // it cannot see: the lock-key variants grabbed before the refusal came back are given up again.
 TEST_F(HotKeysOnX11, AShortcutHeldByAnotherClientFailsAloneAndLeavesNoGrabBehind)
 {
-    Process holder = grabInAnotherClient("alt", "3");
-    ASSERT_EQ(holder.readLine(), "grabbed");
-    std::vector<EventHotKeyRef> refs;
-    const auto statuses = registerAll(refs);
+    Process holder("/usr/bin/python3", {KOVRA_FIXTURES_DIR "/grabkey.py", "alt", "3"});
+    ASSERT_EQ(holder.line(), "grabbed");
+    const auto statuses = registerAll();
     EXPECT_EQ(statuses, (std::vector<OSStatus>{noErr, noErr, statuses[2], noErr, noErr}));
     EXPECT_NE(statuses[2], noErr);
-    Process lockVariant = grabInAnotherClient("alt+lock", "3");
-    EXPECT_EQ(lockVariant.readLine(), "grabbed");
-    Process numLockVariant = grabInAnotherClient("alt+numlock", "3");
-    EXPECT_EQ(numLockVariant.readLine(), "grabbed");
+    EXPECT_EQ(grabInAnotherClient("alt+lock", "3"), "grabbed");
+    EXPECT_EQ(grabInAnotherClient("alt+numlock", "3"), "grabbed");
 }
 
 TEST_F(HotKeysOnX11, TheGrabsEndWithTheService)
 {
-    std::vector<EventHotKeyRef> refs;
-    ASSERT_EQ(registerAll(refs), std::vector<OSStatus>(5, noErr));
-    {
-        Process other = grabInAnotherClient("alt", "1");
-        EXPECT_EQ(other.readLine(), "taken");
-    }
+    ASSERT_EQ(registerAll(), std::vector<OSStatus>(5, noErr));
+    EXPECT_EQ(grabInAnotherClient("alt", "1"), "taken");
     hotKeys.reset();
-    Process other = grabInAnotherClient("alt", "1");
-    EXPECT_EQ(other.readLine(), "grabbed");
+    EXPECT_EQ(grabInAnotherClient("alt", "1"), "grabbed");
 }
 
 TEST_F(HotKeysOnX11, ThePhysicalDigitKeysCountWhateverTheLayout)
 {
     // On a French keyboard the digit row types &, é, " ... without Shift: the keys still count.
-    QProcess layout;
-    layout.start("setxkbmap", {"fr"});
-    ASSERT_TRUE(layout.waitForFinished(15000));
-    ASSERT_EQ(layout.exitCode(), 0);
+    ASSERT_TRUE(run("setxkbmap", {"fr"}));
     makeService();
-    std::vector<EventHotKeyRef> refs;
-    ASSERT_EQ(registerAll(refs), std::vector<OSStatus>(5, noErr));
+    ASSERT_EQ(registerAll(), std::vector<OSStatus>(5, noErr));
     marker = "alt+parenleft";
     xdotool({"key", "alt+ampersand", "alt+eacute", "alt+quotedbl"});
     const auto ids = idsUpToMarker();
-    QProcess restore;
-    restore.start("setxkbmap", {"us"});
-    restore.waitForFinished(15000);
+    run("setxkbmap", {"us"});
     EXPECT_EQ(ids, (std::vector<uint32_t>{0, 1, 2}));
 }
 
