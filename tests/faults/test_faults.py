@@ -280,9 +280,9 @@ class Faults(kovratest.SharedSessionTest):
         self.assertLess(rate, 1.0, "the paused process keeps waking up")
         self.assert_menu_matches_player(item, None)
 
-        asked = s.audio.now()
+        # Resuming opens the stream afresh at the live edge (how soon is for the bench to say).
         self.click_channel(item, "velmora")
-        measured("long pause: sound back after resume", s.audio.wait_for_channel("velmora", SOUND_TIMEOUT) - asked)
+        s.audio.wait_for_channel("velmora", timeout=SOUND_TIMEOUT)
         self.assert_menu_matches_player(item, "velmora")
         self.assert_alive(app)
 
