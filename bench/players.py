@@ -118,7 +118,7 @@ class Mpv:
     def __init__(self, session, extra=(), name="mpv"):
         self.sock_path = os.path.join(session.dir, f"{name}.sock")
         args = ["mpv", "--idle", "--no-video", f"--input-ipc-server={self.sock_path}", "--no-config",
-                "--tls-verify=yes", f"--tls-ca-file={session.ca_bundle}", "--no-terminal", *extra]
+                "--tls-verify=yes", f"--tls-ca-file={session.broadcaster.ca_file}", "--no-terminal", *extra]
         self.proc = procutil.spawn(args, env=session.app_env(), stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         procutil.wait_until(lambda: os.path.exists(self.sock_path), 10, message="mpv's IPC socket")

@@ -2,6 +2,11 @@
 // its first play() until another player plays or it is released, and is obeyed only meanwhile.
 #include "platform/linux/MpvMediaEngine.h"
 
+#include "platform/linux/LogindSleepMonitor.h"
+#include "platform/linux/QtNetworkMonitor.h"
+
+#include <QTimer>
+
 namespace platform::linux_impl {
 
 namespace {
@@ -106,7 +111,24 @@ std::shared_ptr<MediaItem> MpvMediaEngine::itemWithURL(const URL& url)
 
 std::unique_ptr<MediaPlayer> MpvMediaEngine::playerWithItem(std::shared_ptr<MediaItem> item)
 {
+    // After this first play has been sent: reading the network's state waits on the system bus.
+    if (followSystem_ && !following_)
+        QTimer::singleShot(0, this, &MpvMediaEngine::startFollowing);
     return std::make_unique<MpvMediaPlayer>(std::dynamic_pointer_cast<MpvMediaItem>(std::move(item)), session_);
+}
+
+void MpvMediaEngine::startFollowing()
+{
+    if (!followSystem_ || following_)
+        return;
+    following_ = true;
+    MpvSession* session = session_.get();
+    auto* sleep = new LogindSleepMonitor(this);
+    connect(sleep, &LogindSleepMonitor::aboutToSleep, session, &MpvSession::prepareForSleep);
+    connect(sleep, &LogindSleepMonitor::wokeUp, session, &MpvSession::wake);
+    auto* network = new QtNetworkMonitor(this);
+    connect(network, &QtNetworkMonitor::cameOnline, session, &MpvSession::networkOnline);
+    connect(network, &QtNetworkMonitor::switched, session, &MpvSession::networkSwitched);
 }
 
 } // namespace platform::linux_impl

@@ -21,6 +21,10 @@ public:
     std::shared_ptr<MediaItem> itemWithURL(const URL& url) override;
     std::unique_ptr<MediaPlayer> playerWithItem(std::shared_ptr<MediaItem> item) override;
 
+    // Follow the machine's sleeps and network changes (logind, Qt's network information) from the
+    // first player on: a tray app that never plays does not pay for either.
+    void followSleepAndNetwork() { followSystem_ = true; }
+
     // Where the stream being played or paused is, in seconds; none while unknown or nothing is open.
     std::optional<double> position() const { return session_->currentPosition(); }
 
@@ -31,7 +35,11 @@ Q_SIGNALS:
     void playbackFailedChanged(bool failed);
 
 private:
+    void startFollowing();
+
     std::shared_ptr<MpvSession> session_;
+    bool followSystem_ = false;
+    bool following_ = false;
 };
 
 } // namespace platform::linux_impl

@@ -108,7 +108,8 @@ void MpvSession::resume(const MediaPlayer* owner)
     longPauseTimer_.stop();
     setFailed(false);
     // A core that refuses to unpause cannot be trusted with the stream it holds: open it anew.
-    if (entry_ != Entry::None && !retryTimer_.isActive() && core_.setPause(false)) {
+    if (entry_ != Entry::None && !retryTimer_.isActive() && !pausedPositionLost() && core_.setPause(false)) {
+        pausedConnectionLost_ = false;
         watchCache(true);
         reconnect_.progressed();
         watchdogTimer_.start();
@@ -124,6 +125,7 @@ void MpvSession::pause(const MediaPlayer* owner)
     if (!owns(owner))
         return;
     wantPlay_ = false;
+    pausedAtBoot_ = bootClockNow();
     retryTimer_.stop();
     watchdogTimer_.stop();
     // A core that will not pause must not go on sounding: drop the stream instead.
@@ -232,6 +234,8 @@ void MpvSession::load()
         return;
     }
     ++loadGeneration_;
+    loadedAt_ = std::chrono::steady_clock::now();
+    pausedConnectionLost_ = false;
     expectedEntryId_ = -1;
     fileStarted_ = false;
     entry_ = Entry::Loading;

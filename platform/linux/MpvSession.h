@@ -16,6 +16,9 @@
 
 namespace platform::linux_impl {
 
+// Nanoseconds on a clock that goes on while the machine sleeps.
+int64_t bootClockNow();
+
 // Lends the one core (made on the first play, kept until the application quits) to the player
 // front and item it currently serves. Everything runs on the main thread.
 class MpvSession : public QObject {
@@ -50,6 +53,12 @@ public:
     // Silences playback and hands the handle to a worker thread for destruction.
     void shutdown();
 
+    // The machine sleeps and wakes, the network comes back or changes (MpvSessionWake.cpp).
+    void prepareForSleep();
+    void wake();
+    void networkOnline();
+    void networkSwitched(std::chrono::steady_clock::time_point since);
+
 Q_SIGNALS:
     // An exact seek has been carried out; playback goes on from this position (seconds).
     void seeked(double seconds);
@@ -69,6 +78,11 @@ private:
     bool seekPending() const;
     void watchCache(bool on);
     void setFailed(bool failed);
+    // Opens the stream afresh, from the live edge, with the backoff started over.
+    void reopen();
+    // The paused stream's connection died (sleep, another network) and its position is likely
+    // gone from the server's window: resuming must open the stream again.
+    bool pausedPositionLost() const;
 
     MpvCore core_;
     bool cacheWatched_ = false;
@@ -91,6 +105,12 @@ private:
     std::chrono::steady_clock::time_point seekSentAt_;
     bool seekBegun_ = false;
     std::vector<std::pair<double, double>> cachedRanges_;
+
+    // When the current load was sent.
+    std::chrono::steady_clock::time_point loadedAt_;
+    // When the listener paused, on a clock that goes on while the machine sleeps (nanoseconds).
+    int64_t pausedAtBoot_ = 0;
+    bool pausedConnectionLost_ = false;
 
     QTimer retryTimer_;
     QTimer watchdogTimer_;

@@ -105,6 +105,7 @@ void installPlatform(int& argc, char** argv)
     UpdaterFactory::install(makeUpdaterFactory());
     HotKeyService::install(makeHotKeyService());
     auto mediaEngine = std::make_shared<MpvMediaEngine>();
+    mediaEngine->followSleepAndNetwork();
     MediaEngine::install(mediaEngine);
     NowPlayingCenter::install(makeNowPlayingCenter());
     RemoteCommandCenter::install(makeRemoteCommandCenter());

@@ -14,9 +14,20 @@ void ReconnectPolicy::reset()
     progressed();
 }
 
+void ReconnectPolicy::woke()
+{
+    reset();
+    wokeAt_ = now_();
+}
+
 ReconnectPolicy::Milliseconds ReconnectPolicy::nextDelay()
 {
     const auto now = now_();
+    const bool justWoke = wokeAt_ && now - *wokeAt_ < kAfterWake;
+    if (justWoke) {
+        soundingSince_.reset();
+        return kAfterWakeDelay;
+    }
     if (!soundingSince_)
         connectionTimeout_ = std::min(connectionTimeout_ * 2, kLongestConnectionTimeout);
     soundingSince_.reset();
@@ -40,6 +51,8 @@ void ReconnectPolicy::sounding()
     else if (outageSince_ && lastProgress_ - *soundingSince_ >= kRecoveredAfter)
         reset();
 }
+
+bool ReconnectPolicy::flowing() const { return soundingSince_ && now_() - lastProgress_ < kFlowingGap; }
 
 bool ReconnectPolicy::stalled() const
 {

@@ -35,16 +35,27 @@ public:
     static constexpr std::chrono::seconds kFirstConnectionTimeout{3};
     static constexpr std::chrono::seconds kLongestConnectionTimeout{12};
 
+    // Just after the machine wakes its network takes a few seconds to come back: retry this often
+    // for this long, and keep each attempt's timeout short.
+    static constexpr Milliseconds kAfterWakeDelay{1000};
+    static constexpr std::chrono::seconds kAfterWake{30};
+    // Sound counts as flowing while the position moved this recently.
+    static constexpr std::chrono::seconds kFlowingGap{2};
+
     explicit ReconnectPolicy(std::function<Clock::time_point()> now = &Clock::now) : now_(std::move(now)) {}
 
     // The listener asked afresh (play, resume): the next failure is retried at the first delay.
     void reset();
+    // The machine woke up: a reset, and prompt retries for a while.
+    void woke();
     // An attempt failed or was cut off: how long to wait before the next one.
     Milliseconds nextDelay();
     // An attempt starts, or the stream moved on: the stall clock starts over.
     void progressed();
     // The stream is sounding; also progress.
     void sounding();
+    // The stream is sounding and its position moved just now.
+    bool flowing() const;
     // For the next attempt's connections.
     std::chrono::seconds connectionTimeout() const;
     // Meant to play, yet nothing has moved for too long (longer before the first sound).
@@ -58,6 +69,7 @@ private:
     std::optional<Clock::time_point> outageSince_;
     std::optional<Clock::time_point> soundingSince_;
     Clock::time_point lastProgress_{};
+    std::optional<Clock::time_point> wokeAt_;
 };
 
 } // namespace platform::linux_impl

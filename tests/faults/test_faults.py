@@ -34,6 +34,10 @@ def name_of(channel_id):
     return CHANNEL_NAMES[CHANNEL_IDS.index(channel_id)]
 
 
+def segment_number(path):
+    return int(path.strip().rsplit("_", 1)[1].split(".")[0])
+
+
 def measured(what, value, unit="s"):
     # Numbers the suite measures are printed for the run's log; the assertions stand on their own.
     print(f"[measured] {what}: {value:.2f} {unit}", file=sys.stderr, flush=True)
@@ -285,6 +289,97 @@ class Faults(kovratest.SharedSessionTest):
         s.audio.wait_for_channel("velmora", timeout=SOUND_TIMEOUT)
         self.assert_menu_matches_player(item, "velmora")
         self.assert_alive(app)
+
+    # -- sleep and network changes, told by logind and NetworkManager mocks on a private system bus ----------
+
+    def start_with_system_mocks(self):
+        from systemmocks import SystemMocks
+        mocks = SystemMocks()
+        self.addCleanup(mocks.stop)
+        return (mocks, *self.start_app_with_menu(env={"DBUS_SYSTEM_BUS_ADDRESS": mocks.address}))
+
+    def sleep_for(self, app, mocks, seconds, while_asleep=lambda: None):
+        # Told first, the app acts before the machine freezes.
+        mocks.sleep(True), time.sleep(0.5), app.signal(signal.SIGSTOP), while_asleep()
+        time.sleep(seconds), app.signal(signal.SIGCONT), mocks.sleep(False)
+
+    def live_edge(self, channel_id):
+        # (now, the newest segment the server offers now).
+        with open(os.path.join(self.session.broadcaster.workdir, f"radio_{channel_id}",
+                               f"kovra_{channel_id}.m3u8")) as f:
+            return self.session.audio.now(), max(segment_number(line) for line in f if line.strip().endswith(".ts"))
+
+    def assert_from_live_edge(self, channel_id, mark):
+        # Opened afresh at the live edge: its first segment after the mark is one of the newest few
+        # the server offered then, not the one after where it was before.
+        first = self.session.broadcaster.requests(channel_id, "segment", mark[0])[0]["path"]
+        self.assertGreaterEqual(segment_number(first), mark[1] - 4, f"resumed at {first}, the live edge was {mark[1]}")
+
+    def test_a_channel_playing_at_sleep_sounds_again_from_the_live_edge_once_the_network_is_back(self):
+        s = self.session
+        mocks, app, item = self.start_with_system_mocks()
+        self.play(item, "tarvesi")
+        self.sleep_for(app, mocks, 8, lambda: s.broadcaster.set_listening(False))
+        # Awake without a network: the stream dropped at sleep does not play out stale audio.
+        self.assert_silent_but_chosen(app, item, "tarvesi", 2.0)
+        back = self.live_edge("tarvesi")
+        s.broadcaster.set_listening(True)
+        measured("wake: sound after the server is reachable", s.audio.wait_for_channel("tarvesi", 30 * SLOW) - back[0])
+        self.assert_from_live_edge("tarvesi", back)
+        self.assert_menu_matches_player(item, "tarvesi")
+
+    def test_a_channel_paused_at_sleep_stays_silent_after_wake_and_plays_live_when_resumed(self):
+        s = self.session
+        mocks, app, item = self.start_with_system_mocks()
+        self.play(item, "nimo")
+        self.click_channel(item, "nimo")
+        paused = s.audio.wait_for_silence()
+        # Asleep longer than the server's window: the paused position is gone from it.
+        self.sleep_for(app, mocks, 26)
+        s.audio.assert_silent(2.0)
+        self.assert_menu_matches_player(item, None)
+        asked = s.audio.now()
+        self.click_channel(item, "nimo")
+        began = s.audio.wait_for_channel("nimo", SOUND_TIMEOUT)
+        measured("paused at sleep: sound after resume", max(0.0, began - asked))
+        # Opened afresh at the live edge, it fetches again what the paused stream had read ahead.
+        self.assertTrue(kovratest.refetched_segments(s, "nimo", paused), "resumed from the stale position")
+
+    def test_back_online_after_a_long_outage_the_channel_sounds_without_waiting_out_the_backoff(self):
+        s = self.session
+        mocks, app, item = self.start_with_system_mocks()
+        self.play(item, "velmora")
+        mocks.network(mocks.OFFLINE)
+        s.broadcaster.set_listening(False)
+        gone_at = s.audio.now()
+        # Past a minute the retries are half a minute apart.
+        procutil.wait_until(lambda: s.audio.now() - gone_at >= 65, 70, interval=0.5, message="65 s of outage")
+        self.assert_silent_but_chosen(app, item, "velmora", 0.5)
+        s.broadcaster.set_listening(True)
+        back = s.audio.now()
+        mocks.network(mocks.ONLINE)
+        measured("online: sound after the network is back", s.audio.wait_for_channel("velmora", 60 * SLOW) - back)
+
+    def test_a_switch_to_another_network_reopens_the_stream_and_a_connectivity_blip_does_not(self):
+        s = self.session
+        mocks, app, item = self.start_with_system_mocks()
+        self.play(item, "tarvesi")
+        blip = s.audio.now()
+        mocks.network(mocks.SITE), mocks.network(mocks.ONLINE)
+        s.audio.record(3.0)
+        self.assertEqual(kovratest.refetched_segments(s, "tarvesi", blip), [], "a blip reopened the stream")
+        # The old network's connections hang; the new one (wired) works.
+        s.broadcaster.set_fault("tarvesi", "stall", "segments")
+        self.wait_for_stalled_request("tarvesi", blip)
+        s.broadcaster.clear_faults()
+        switched = s.audio.now()
+        mocks.primary("ethernet")
+        # Opened afresh, it fetches again segments the old stream had.
+        again = procutil.wait_until(lambda: kovratest.refetched_segments(s, "tarvesi", blip), 20 * SLOW,
+                                    message="the stream opened afresh")
+        reopened = min(r["t"] for r in s.broadcaster.requests("tarvesi", "segment", switched) if r["path"] in again)
+        measured("network switch: stream reopened after", reopened - switched)
+        s.audio.wait_for_channel("tarvesi", SOUND_TIMEOUT)
 
     # -- quitting ----------------------------------------------------------------------------------------
 

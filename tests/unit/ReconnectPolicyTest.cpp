@@ -81,3 +81,13 @@ TEST_F(ReconnectPolicyTest, OpeningMayPauseLongBetweenStagesButASoundingStreamSt
     now += 1s;
     EXPECT_TRUE(policy.stalled());
 }
+
+TEST_F(ReconnectPolicyTest, AfterWakeItRetriesEverySecondWithShortTimeoutsThenBacksOffAfresh)
+{
+    failures(8);
+    policy.woke();
+    EXPECT_EQ(failures(3), (std::vector<long>{1000, 1000, 1000}));
+    EXPECT_EQ(policy.connectionTimeout(), ReconnectPolicy::kFirstConnectionTimeout);
+    now += 30s;
+    EXPECT_EQ(failures(2), (std::vector<long>{500, 1000}));
+}

@@ -1,0 +1,89 @@
+// The session across sleeps and network changes: a stream meant to play is dropped before the
+// machine sleeps and opened afresh, from the live edge, as soon as it wakes or a new network is up.
+#include "platform/linux/MpvSession.h"
+
+#include <ctime>
+
+namespace platform::linux_impl {
+
+namespace {
+
+// A paused position older than this is taken to have left the server's window once its
+// connection is gone; live HLS windows are rarely shorter.
+constexpr std::chrono::seconds kPausedPositionKept{20};
+
+} // namespace
+
+int64_t bootClockNow()
+{
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+void MpvSession::reopen()
+{
+    reconnect_.reset();
+    load();
+}
+
+void MpvSession::prepareForSleep()
+{
+    if (!owner_)
+        return;
+    if (!wantPlay_) {
+        // Kept for a short sleep; its connection will not survive, see pausedPositionLost().
+        pausedConnectionLost_ = entry_ != Entry::None;
+        return;
+    }
+    // After the sleep its connection is dead and its position far behind the live edge: drop the
+    // stream now, while the network is still there to close it, and open it again on wake.
+    retryTimer_.stop();
+    watchdogTimer_.stop();
+    silence();
+}
+
+void MpvSession::wake()
+{
+    if (!owner_ || !wantPlay_ || core_.isShutDown())
+        return;
+    // Nothing was dropped (the sleep was not announced first): a stream that sounds goes on.
+    if (entry_ == Entry::Playing && !retryTimer_.isActive() && reconnect_.flowing())
+        return;
+    // The network may take seconds to return: the first attempts fail fast and are retried often.
+    reconnect_.woke();
+    load();
+}
+
+void MpvSession::networkOnline()
+{
+    // A stream that sounds is left alone; one waiting out the backoff or stuck opening tries now.
+    if (!owner_ || !wantPlay_ || core_.isShutDown())
+        return;
+    if (entry_ == Entry::Playing && !retryTimer_.isActive() && reconnect_.flowing())
+        return;
+    reopen();
+}
+
+void MpvSession::networkSwitched(std::chrono::steady_clock::time_point since)
+{
+    if (!owner_ || core_.isShutDown())
+        return;
+    if (!wantPlay_) {
+        pausedConnectionLost_ = entry_ != Entry::None;
+        return;
+    }
+    // A stream opened on the new network and sounding needs nothing; any other waits for
+    // connections that will only time out.
+    if (entry_ == Entry::Playing && loadedAt_ >= since && reconnect_.flowing())
+        return;
+    reopen();
+}
+
+bool MpvSession::pausedPositionLost() const
+{
+    return pausedConnectionLost_
+           && bootClockNow() - pausedAtBoot_ > std::chrono::nanoseconds(kPausedPositionKept).count();
+}
+
+} // namespace platform::linux_impl
