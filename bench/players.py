@@ -27,8 +27,8 @@ MENU_IFACE = "com.canonical.dbusmenu"
 # what they alone are worth: ours minus this is the app's own overhead.
 ENGINE_OPTIONS = ["--stream-lavf-o=tcp_nodelay=1", "--demuxer-lavf-o=http_multiple=0",
                   "--demuxer-termination-timeout=0", "--network-timeout=5", "--cache=yes",
-                  "--demuxer-seekable-cache=yes", "--force-seekable=yes", "--demuxer-max-back-bytes=64MiB",
-                  "--demuxer-max-bytes=32MiB", "--hr-seek=yes"]
+                  "--demuxer-seekable-cache=yes", "--force-seekable=yes", "--demuxer-max-back-bytes=8MiB",
+                  "--demuxer-max-bytes=8MiB", "--hr-seek=yes"]
 
 
 def log(*a):

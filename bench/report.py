@@ -9,6 +9,10 @@ import onset
 from players import HERE, fmt_ratio, med, ms, ratio
 from session import SINK
 
+# Hours of listening: the stream cache (8 MiB behind, 8 MiB ahead) on top of what a playing app holds.
+LONG_PLAY_RSS_MIB = 128
+
+
 def machine():
     def sh(cmd):
         try:
@@ -130,6 +134,22 @@ def report(r, quick, path):
     ip = r["idle_paused"]
     w(f"| idle wakeups, paused after playing | {ip['wakeups_per_s']:.2f}/s | | | (< 0.5/s) | "
       f"{verdict(ip['wakeups_per_s'] < 0.5, over_num(ip['wakeups_per_s'], 0.5, '/s'))} |")
+    lp = r.get("long_play")
+    if lp:
+        grew = lp["growth_last_half"] / 2**20
+        ok = lp["rss_max"] < LONG_PLAY_RSS_MIB * 2**20 and grew <= 2
+        w(f"| resident memory after a compressed long play ({lp['seconds']} s at 10.7 Mbit/s: "
+          f"{lp['seconds'] * 10.7 / 0.128 / 3600:.1f} h of a 128 kbit/s stream) | {lp['rss_last'] / 2**20:.1f} MiB "
+          f"(first sound {lp['rss_first'] / 2**20:.1f}, max {lp['rss_max'] / 2**20:.1f}, last half {grew:+.1f}) | | | "
+          f"< {LONG_PLAY_RSS_MIB} MiB, last half ≤ +2 MiB | "
+          f"{verdict(ok, over_num(lp['rss_max'] / 2**20, LONG_PLAY_RSS_MIB, ' MiB'))} |")
+    lpz = r.get("long_pause")
+    if lpz:
+        w(f"| idle wakeups after a long pause (stream dropped) | {lpz['wakeups_per_s']:.2f}/s | | | < 0.5/s | "
+          f"{verdict(lpz['wakeups_per_s'] < 0.5, over_num(lpz['wakeups_per_s'], 0.5, '/s'))} |")
+        lr = r.get("long_pause_resume")
+        w(f"| first sound, resume after a long pause | {ms(lr)} | {ms(mp)} | {fmt_ratio(ratio(lr, mp))} | ≤ 0.30× | "
+          f"{verdict(ratio(lr, mp) is not None and ratio(lr, mp) <= 0.3, over_ratio(ratio(lr, mp), 0.3))} |")
     stall = med(sw["stall"])
     floor = sw["ping_floor"] or 0
     w(f"| longest main-thread stall in a switch (max ping, median over switches) | {ms(stall)} "
@@ -172,7 +192,9 @@ def report(r, quick, path):
     w(f"- load average (1, 5, 15 min) at the start: {' '.join(r.get('load_start') or ['not recorded'])}; "
       f"at the end: {' '.join(r.get('load_end') or ['not recorded'])} (other builds and tests share the machine)")
     w(f"- footprint: idle fresh {json.dumps(_mib(r['idle_fresh']))}; idle paused {json.dumps(_mib(r['idle_paused']))}; "
-      f"playing ours {json.dumps(_mib(p['ours']))}; playing mpv {json.dumps(_mib(p['mpv']))}")
+      f"playing ours {json.dumps(_mib(p['ours']))}; playing mpv {json.dumps(_mib(p['mpv']))}"
+      + (f"; after a long pause {json.dumps(_mib(r['long_pause']))}, per thread "
+         f"{json.dumps(r.get('long_pause_threads'))}" if r.get("long_pause") else ""))
     w("")
 
     w("## Method\n")
@@ -210,6 +232,11 @@ def report(r, quick, path):
       "seen by a bus monitor (`bench/busprobe.py watch`) stamping signals with the same monotonic clock.")
     w("- **Idle wakeups.** Voluntary + non-voluntary context switches summed over `/proc/<pid>/task/*/status`, "
       "over 10 s (5 s quick).")
+    w("- **Long play, long pause.** The app is restarted with `KOVRA_LONG_PAUSE_SECONDS=30` (the limit after "
+      "which a paused stream is dropped; 180 s by default). The broadcaster's dense channel (`set_dense`: the tone as "
+      "8-channel 24-bit PCM, 10.7 Mbit/s) plays for the stated time, VmRSS sampled every second; then Velmora "
+      "plays, is paused, and once the limit has passed and no request has reached the broadcaster for 3 s, "
+      "wakeups are counted as for idle; last, a click resumes it and its first sound is timed as a first sound.")
     w("- **Main-thread stall.** `bench/busprobe.py ping` reads MPRIS `PlaybackStatus` "
       "(`org.freedesktop.DBus.Properties.Get`) every 2 ms during the whole switch series; QtDBus runs the "
       "property read on the main thread the object lives on, so an answer's latency bounds how long that "

@@ -20,6 +20,10 @@ from rttproxy import RttProxy  # noqa: E402
 from session import SINK, Session  # noqa: E402
 
 
+# The app drops a stream paused this long (180 s unless told otherwise); the bench waits out a shorter one.
+LONG_PAUSE_SECONDS = 30
+
+
 class Bench:
     def __init__(self, build, quick):
         self.binary = os.path.join(os.path.abspath(build), "kovra-radio")
@@ -105,6 +109,7 @@ class Bench:
             self.idle_footprint("idle_paused")
             self.playing_footprint()
             self.far_server()
+            self.long_listening()
         finally:
             self.ours.close()
             self.mpv.close()
@@ -363,6 +368,49 @@ class Bench:
         self.steady("nimo")
         self.ours.click(NAMES["nimo"])
         return None if t is None else t - t0 - self.lat
+
+
+    # -- 8. hours of listening, and a long pause --------------------------------------------------------
+
+    def long_listening(self):
+        # Hours compressed into a minute: the broadcaster's dense channel (10.7 Mbit/s) brings an hour of a
+        # 128 kbit/s stream every 43 s. Then a pause past the long-pause limit (shortened for the bench),
+        # the wakeups it leaves, and the first sound when the listener resumes.
+        s, b = self.s, self.s.broadcaster
+        self.ours.app.terminate()
+        s.tray.wait_for_no_item()
+        app = s.start_app(env={"KOVRA_LONG_PAUSE_SECONDS": str(LONG_PAUSE_SECONDS)})
+        self.ours = Ours(s, app, s.tray.wait_for_item())
+        b.set_dense("nimo")
+        seconds = 60 if not self.quick else 30
+        try:
+            self.ours.click(NAMES["nimo"])
+            self.steady("nimo")
+            rss, t0 = [proc_rss(self.ours.pid)], time.monotonic()
+            while time.monotonic() - t0 < seconds:
+                time.sleep(1)
+                rss.append(proc_rss(self.ours.pid))
+            self.ours.click(NAMES["velmora"])
+            self.steady("velmora")
+        finally:
+            b.set_dense("nimo", False)
+        self.r["long_play"] = {"seconds": seconds, "rss_first": rss[0], "rss_max": max(rss), "rss_last": rss[-1],
+                               "growth_last_half": rss[-1] - rss[len(rss) // 2]}
+        log("long play", {k: round(v / 2**20, 1) for k, v in self.r["long_play"].items() if k != "seconds"})
+        paused_at = self.ours.click(NAMES["velmora"])
+        self.cap.wait_silent()
+        # Dropped: past the limit, and nothing asked of the server for a while.
+        procutil.wait_until(lambda: time.monotonic() - paused_at > LONG_PAUSE_SECONDS
+                            and not b.requests("velmora", since=time.monotonic() - 3),
+                            LONG_PAUSE_SECONDS + 30, interval=0.5, message="the paused stream to be dropped")
+        self.idle_footprint("long_pause")
+        t0 = self.ours.click(NAMES["velmora"])
+        t = self.onset(t0, "velmora")
+        self.r["long_pause_resume"] = None if t is None else t - t0 - self.lat
+        self.steady("velmora")
+        self.ours.click(NAMES["velmora"])
+        self.cap.wait_silent()
+        log("resume after a long pause", ms(self.r["long_pause_resume"]))
 
 
 # -- the report ----------------------------------------------------------------------------------------

@@ -56,12 +56,15 @@ std::vector<std::pair<QByteArray, QByteArray>> mpvOptions()
         // caught by the stall watch.
         {"network-timeout", "3"},
 
-        // Seeking back in a live stream works only within what was kept: keep minutes of audio.
+        // Seeking back in a live stream works only within what was kept: keep minutes of audio
+        // (8 MiB is 17 minutes at 64 kbit/s, 3.5 at 320), and no more, so hours of listening hold
+        // no more memory than the first minutes. Ahead, the same again: a paused live stream goes
+        // on downloading up to it (until the long-pause drop), as does a position skipped back.
         {"cache", "yes"},
         {"demuxer-seekable-cache", "yes"},
         {"force-seekable", "yes"},
-        {"demuxer-max-back-bytes", "64MiB"},
-        {"demuxer-max-bytes", "32MiB"},
+        {"demuxer-max-back-bytes", "8MiB"},
+        {"demuxer-max-bytes", "8MiB"},
         {"hr-seek", "yes"},
     };
     // Verification is never off (libmpv's default is off). A CA bundle named by the environment

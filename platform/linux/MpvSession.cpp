@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 
 #include <cmath>
+#include <malloc.h>
 
 namespace platform::linux_impl {
 
@@ -24,6 +25,18 @@ constexpr uint64_t kSeekCommand = uint64_t(1) << 63;
 // target in back-buffer already trimmed fails without any event).
 constexpr auto kSeekStartLimit = std::chrono::seconds(1);
 
+// Past a few minutes of pause, skipping back into what was heard before matters less than a
+// process that sleeps. KOVRA_LONG_PAUSE_SECONDS (read once) shortens it for tests and the bench.
+std::chrono::milliseconds longPauseLimit()
+{
+    static const auto kLimit = [] {
+        bool ok = false;
+        const double seconds = qEnvironmentVariable("KOVRA_LONG_PAUSE_SECONDS").toDouble(&ok);
+        return std::chrono::milliseconds(ok && seconds >= 0 && seconds < 86400 ? qint64(seconds * 1000) : 180000);
+    }();
+    return kLimit;
+}
+
 } // namespace
 
 MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
@@ -36,6 +49,17 @@ MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
     });
     watchdogTimer_.setInterval(1000);
     connect(&watchdogTimer_, &QTimer::timeout, this, &MpvSession::watchdog);
+    longPauseTimer_.setSingleShot(true);
+    longPauseTimer_.setInterval(longPauseLimit());
+    connect(&longPauseTimer_, &QTimer::timeout, this, [this] {
+        if (owner_ && !wantPlay_ && entry_ != Entry::None) {
+            qCDebug(lcMedia) << "paused long; dropping the stream";
+            silence();
+            // The core frees the stream's buffers on its own threads once it has stopped; the
+            // allocator keeps freed memory until asked, and a sleeping process has no use for it.
+            QTimer::singleShot(std::chrono::seconds(2), this, [] { malloc_trim(0); });
+        }
+    });
     // The handle must be gone before the process exits, and its destruction blocks: start it
     // while the application is still tearing down its windows.
     if (auto* app = QCoreApplication::instance())
@@ -69,6 +93,7 @@ void MpvSession::start(const MediaPlayer* owner, const MediaItem* item, const QS
     item_ = item;
     url_ = url;
     wantPlay_ = true;
+    longPauseTimer_.stop();
     reconnect_.reset();
     // A new choice is given the benefit of the doubt until its stream fails.
     setFailed(false);
@@ -80,6 +105,7 @@ void MpvSession::resume(const MediaPlayer* owner)
     if (!owns(owner))
         return;
     wantPlay_ = true;
+    longPauseTimer_.stop();
     setFailed(false);
     // A core that refuses to unpause cannot be trusted with the stream it holds: open it anew.
     if (entry_ != Entry::None && !retryTimer_.isActive() && !pausedPositionLost() && core_.setPause(false)) {
@@ -106,6 +132,8 @@ void MpvSession::pause(const MediaPlayer* owner)
     if (!core_.setPause(true))
         silence();
     watchCache(false);
+    if (entry_ != Entry::None)
+        longPauseTimer_.start();
 }
 
 void MpvSession::release(const MediaPlayer* owner)
@@ -134,6 +162,7 @@ void MpvSession::forget()
     wantPlay_ = false;
     retryTimer_.stop();
     watchdogTimer_.stop();
+    longPauseTimer_.stop();
     timePos_.reset();
     pendingSeek_.reset();
     cachedRanges_.clear();
@@ -377,6 +406,7 @@ void MpvSession::shutdown()
 {
     retryTimer_.stop();
     watchdogTimer_.stop();
+    longPauseTimer_.stop();
     owner_ = nullptr;
     wantPlay_ = false;
     core_.shutdown();

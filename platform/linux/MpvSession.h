@@ -114,6 +114,9 @@ private:
 
     QTimer retryTimer_;
     QTimer watchdogTimer_;
+    // A paused live stream goes on downloading and waking the process; one paused this long is
+    // dropped, and resuming opens it afresh at the live edge.
+    QTimer longPauseTimer_;
     ReconnectPolicy reconnect_;
 };
 

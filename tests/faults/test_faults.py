@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 # The real binary against a broadcaster that fails the ways real servers do: absent, 404, an
 # untrusted certificate, a garbage playlist, hung segments, cut connections, a 20 s outage, a switch
-# away from a hung channel, and quitting while a stream plays or hangs. Whatever the server does,
-# the app stays up, never sounds two channels at once, its menu agrees with what it tells the
-# desktop's media controls, and once the server is back the channel sounds again by itself.
+# away from a hung channel, and quitting while a stream plays or hangs; and hours of listening and
+# a long pause, which must not cost memory or wakeups. Whatever the server does, the app stays up,
+# never sounds two channels at once, its menu agrees with what it tells the desktop's media
+# controls, and once the server is back the channel sounds again by itself.
 import http.client
 import os
 import re
@@ -17,6 +18,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 from kovratest import CHANNEL_IDS, CHANNEL_NAMES, checked_channels  # noqa: E402
+# The benchmark's readings of a process: resident bytes, and wakeups (context switches of its threads).
+from players import proc_ctxt as wakeups, proc_rss  # noqa: E402
 
 # Sanitizer builds and loaded CI machines run everything several times slower.
 SLOW = float(os.environ.get("KOVRA_TEST_SLOW_FACTOR", "3" if os.environ.get("KOVRA_TEST_SLOW") else "1"))
@@ -25,6 +28,9 @@ RECOVERY_SECONDS = 5.0
 # Quitting is instant for the user: the process is gone within this long of the request.
 QUIT_SECONDS = 1.0
 SOUND_TIMEOUT = 25 * SLOW
+# Hours of listening hold at most this much more memory than the first sound did: the stream cache
+# keeps 8 MiB behind the play position and 8 MiB ahead, plus the allocator's slack.
+LONG_PLAY_GROWTH_MIB = 24
 
 
 def name_of(channel_id):
@@ -35,9 +41,9 @@ def segment_number(path):
     return int(path.strip().rsplit("_", 1)[1].split(".")[0])
 
 
-def measured(what, seconds):
+def measured(what, value, unit="s"):
     # Numbers the suite measures are printed for the run's log; the assertions stand on their own.
-    print(f"[measured] {what}: {seconds:.2f} s", file=sys.stderr, flush=True)
+    print(f"[measured] {what}: {value:.2f} {unit}", file=sys.stderr, flush=True)
 
 
 class Faults(kovratest.SharedSessionTest):
@@ -279,6 +285,49 @@ class Faults(kovratest.SharedSessionTest):
         began = s.audio.wait_for_channel("tarvesi", timeout=120 * SLOW)
         measured("2.5 s round trips: first sound after the click", began - asked)
         self.assert_menu_matches_player(item, "tarvesi")
+        self.assert_alive(app)
+
+    # -- hours of listening, and long pauses --------------------------------------------------------------
+
+    def test_hours_of_listening_hold_no_more_memory_than_the_first_minutes(self):
+        # The dense channel brings a 64 kbit/s stream's hour in 21 s: a minute of it is hours of listening.
+        s = self.session
+        s.broadcaster.set_dense("nimo")
+        self.addCleanup(s.broadcaster.set_dense, "nimo", False)
+        app, item = self.start_app_with_menu()
+        self.play(item, "nimo")
+        first, samples = proc_rss(app.pid) / 2**20, []
+        for _ in range(12):
+            time.sleep(5)
+            samples.append(proc_rss(app.pid) / 2**20)
+        measured(f"dense minute: resident memory every 5 s {[round(x) for x in samples]}; at first sound", first, "MiB")
+        self.assertLess(max(samples) - first, LONG_PLAY_GROWTH_MIB, f"resident MiB: {first:.0f} then {samples}")
+        # Stopped growing: the second half adds only what the allocator shuffles.
+        self.assertLess(samples[-1] - samples[5], 4, f"still growing: {samples}")
+        s.audio.wait_for_channel("nimo", timeout=SOUND_TIMEOUT)
+        self.assert_alive(app)
+
+    def test_a_long_pause_stops_all_downloading_and_resuming_sounds_again(self):
+        s = self.session
+        app, item = self.start_app_with_menu(env={"KOVRA_LONG_PAUSE_SECONDS": "3"})
+        self.play(item, "velmora")
+        self.click_channel(item, "velmora")
+        s.audio.wait_for_silence(timeout=SOUND_TIMEOUT)
+        # Past the limit the paused stream is closed: no request reaches the server any more.
+        procutil.wait_until(lambda: not s.broadcaster.requests("velmora", since=time.monotonic() - 2.5),
+                            20 * SLOW, interval=0.5, message="the paused stream to be dropped")
+        quiet, before = time.monotonic(), wakeups(app.pid)
+        time.sleep(10)
+        rate = (wakeups(app.pid) - before) / (time.monotonic() - quiet)
+        measured("long pause: wakeups", rate, "/s")
+        self.assertEqual(s.broadcaster.requests("velmora", since=quiet), [])
+        self.assertLess(rate, 1.0, "the paused process keeps waking up")
+        self.assert_menu_matches_player(item, None)
+
+        # Resuming opens the stream afresh at the live edge (how soon is for the bench to say).
+        self.click_channel(item, "velmora")
+        s.audio.wait_for_channel("velmora", timeout=SOUND_TIMEOUT)
+        self.assert_menu_matches_player(item, "velmora")
         self.assert_alive(app)
 
     # -- sleep and network changes, told by logind and NetworkManager mocks on a private system bus ----------

@@ -3,7 +3,7 @@
 #include "platform/linux/AtomicFile.h"
 #include "platform/linux/JsonUserDefaults.h"
 #include "platform/linux/XdgAutostart.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/fixtures/PlatformTestSupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // and over X11 grabs where there is no X display. Real grabs and key presses: tests/platform/x11.
 #include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/X11HotKeys.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/fixtures/PlatformTestSupport.h"
 
 #include <gtest/gtest.h>
 

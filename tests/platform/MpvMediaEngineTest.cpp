@@ -1,6 +1,6 @@
 // The media engine over a stand-in for libmpv that refuses or accepts commands the way a real
 // core does: a refusal comes back from the call itself, and no event ever follows it.
-#include "PlatformTestSupport.h"
+#include "tests/fixtures/PlatformTestSupport.h"
 
 #include "platform/linux/MpvMediaEngine.h"
 

@@ -3,7 +3,7 @@
 // and what the user would see and be able to click.
 #include "platform/linux/DesktopNotifications.h"
 #include "platform/linux/FeedUpdater.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/fixtures/PlatformTestSupport.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,6 +1,6 @@
 // Start-up: which objects are made, and in which order, from process entry to the first menu.
 #include "src/AppDelegate.h"
-#include "tests/unit/World.h"
+#include "tests/fixtures/World.h"
 
 TEST_F(World, MediaCommandsAnswerBeforeTheTrayExists)
 {

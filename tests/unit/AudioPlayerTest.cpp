@@ -1,5 +1,5 @@
 // The stream player's 15 s skips and the desktop's media commands acting on it.
-#include "tests/unit/World.h"
+#include "tests/fixtures/World.h"
 
 using platform::MediaTime;
 using Status = platform::RemoteCommandHandlerStatus;

@@ -1,5 +1,5 @@
 // Hotkey slot assignments and the global shortcuts' calls, status codes and handler.
-#include "tests/unit/World.h"
+#include "tests/fixtures/World.h"
 
 using platform::DefaultsValue;
 using Slots = std::vector<std::optional<std::string>>;

@@ -1,5 +1,5 @@
 // The tray controller: menu layout, menu actions and the status icon.
-#include "tests/unit/World.h"
+#include "tests/fixtures/World.h"
 
 using platform::ControlStateValueOff;
 using platform::ControlStateValueOn;

@@ -5,7 +5,7 @@
 // another layout, grabs left behind.
 #include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/X11HotKeys.h"
-#include "tests/platform/PlatformTestSupport.h"
+#include "tests/fixtures/PlatformTestSupport.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
