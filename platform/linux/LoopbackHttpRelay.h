@@ -12,7 +12,7 @@
 
 namespace platform::linux_impl {
 
-class RelayWorker;
+class HttpRelayWorker;
 
 class LoopbackHttpRelay : public QObject {
 public:
@@ -41,7 +41,7 @@ private:
     QString host_;
     QStringList playlistPaths_;
     QThread thread_;
-    RelayWorker* worker_ = nullptr;
+    HttpRelayWorker* worker_ = nullptr;
     QByteArray token_;
     quint16 port_ = 0;
     bool stopped_ = false;
