@@ -6,7 +6,6 @@
 #include <QLoggingCategory>
 
 #include <cmath>
-#include <malloc.h>
 
 namespace platform::linux_impl {
 
@@ -25,18 +24,6 @@ constexpr uint64_t kSeekCommand = uint64_t(1) << 63;
 // target in back-buffer already trimmed fails without any event).
 constexpr auto kSeekStartLimit = std::chrono::seconds(1);
 
-// Past a few minutes of pause, skipping back into what was heard before matters less than a
-// process that sleeps. KOVRA_LONG_PAUSE_SECONDS (read once) shortens it for tests and the bench.
-std::chrono::milliseconds longPauseLimit()
-{
-    static const auto kLimit = [] {
-        bool ok = false;
-        const double seconds = qEnvironmentVariable("KOVRA_LONG_PAUSE_SECONDS").toDouble(&ok);
-        return std::chrono::milliseconds(ok && seconds >= 0 && seconds < 86400 ? qint64(seconds * 1000) : 180000);
-    }();
-    return kLimit;
-}
-
 } // namespace
 
 MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
@@ -51,15 +38,7 @@ MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
     connect(&watchdogTimer_, &QTimer::timeout, this, &MpvSession::watchdog);
     longPauseTimer_.setSingleShot(true);
     longPauseTimer_.setInterval(longPauseLimit());
-    connect(&longPauseTimer_, &QTimer::timeout, this, [this] {
-        if (owner_ && !wantPlay_ && entry_ != Entry::None) {
-            qCDebug(lcMedia) << "paused long; dropping the stream";
-            silence();
-            // The core frees the stream's buffers on its own threads once it has stopped; the
-            // allocator keeps freed memory until asked, and a sleeping process has no use for it.
-            QTimer::singleShot(std::chrono::seconds(2), this, [] { malloc_trim(0); });
-        }
-    });
+    connect(&longPauseTimer_, &QTimer::timeout, this, &MpvSession::dropLongPausedStream);
     // The handle must be gone before the process exits, and its destruction blocks: start it
     // while the application is still tearing down its windows.
     if (auto* app = QCoreApplication::instance())

@@ -18,6 +18,8 @@ namespace platform::linux_impl {
 
 // Nanoseconds on a clock that goes on while the machine sleeps.
 int64_t bootClockNow();
+// How long a paused stream is kept before it is dropped.
+std::chrono::milliseconds longPauseLimit();
 
 // Lends the one core (made on the first play, kept until the application quits) to the player
 // front and item it currently serves. Everything runs on the main thread.
@@ -65,6 +67,8 @@ Q_SIGNALS:
     void failedChanged(bool failed);
 
 private:
+    void dropLongPausedStream();
+
     enum class Entry { None, Loading, Playing };
 
     void load();

@@ -1,8 +1,12 @@
-// The session across sleeps and network changes: a stream meant to play is dropped before the
-// machine sleeps and opened afresh, from the live edge, as soon as it wakes or a new network is up.
+// The session across sleeps, long pauses and network changes: a stream meant to play is dropped
+// before the machine sleeps and opened afresh, from the live edge, as soon as it wakes or a new
+// network is up; a stream paused for long is dropped so the process can sleep too.
 #include "platform/linux/MpvSession.h"
 
+#include <QLoggingCategory>
+
 #include <ctime>
+#include <malloc.h>
 
 namespace platform::linux_impl {
 
@@ -13,6 +17,29 @@ namespace {
 constexpr std::chrono::seconds kPausedPositionKept{20};
 
 } // namespace
+
+// Past a few minutes of pause, skipping back into what was heard before matters less than a
+// process that sleeps. KOVRA_LONG_PAUSE_SECONDS (read once) shortens it for tests and the bench.
+std::chrono::milliseconds longPauseLimit()
+{
+    static const auto kLimit = [] {
+        bool ok = false;
+        const double seconds = qEnvironmentVariable("KOVRA_LONG_PAUSE_SECONDS").toDouble(&ok);
+        return std::chrono::milliseconds(ok && seconds >= 0 && seconds < 86400 ? qint64(seconds * 1000) : 180000);
+    }();
+    return kLimit;
+}
+
+void MpvSession::dropLongPausedStream()
+{
+    if (!owner_ || wantPlay_ || entry_ == Entry::None)
+        return;
+    qCDebug(lcMedia) << "paused long; dropping the stream";
+    silence();
+    // The core frees the stream's buffers on its own threads once it has stopped; the allocator
+    // keeps freed memory until asked, and a sleeping process has no use for it.
+    QTimer::singleShot(std::chrono::seconds(2), this, [] { malloc_trim(0); });
+}
 
 int64_t bootClockNow()
 {

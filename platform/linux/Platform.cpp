@@ -17,7 +17,6 @@
 #include "platform/linux/QtLocalization.h"
 #include "platform/linux/SniStatusBar.h"
 #include "platform/linux/XdgAutostart.h"
-#include "src/Models.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -89,7 +88,7 @@ bool anotherInstanceRuns()
 
 } // namespace
 
-void installPlatform(int& argc, char** argv)
+void installPlatform(int& argc, char** argv, const std::vector<URL>& streams)
 {
     handleCommandLine(argc, argv);
 
@@ -107,8 +106,8 @@ void installPlatform(int& argc, char** argv)
     // The channels' streams come through a relay of ours that keeps the stream host's connection
     // warm and fetches the playlists ahead while the menu is open.
     QStringList playlistPaths;
-    for (const KovraChannel& channel : KovraChannel::allChannels)
-        playlistPaths << QUrl(QString::fromStdString(channel.streamURL().absoluteString())).path(QUrl::FullyEncoded);
+    for (const URL& stream : streams)
+        playlistPaths << QUrl(QString::fromStdString(stream.absoluteString())).path(QUrl::FullyEncoded);
     auto relay = std::make_shared<LoopbackHttpRelay>(QString::fromStdString(streamHost()), playlistPaths);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, relay.get(), [relay = relay.get()] { relay->stop(); });
     StatusBar::install(makeStatusBar([relay = std::weak_ptr<LoopbackHttpRelay>(relay)](bool open) {
