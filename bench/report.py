@@ -132,8 +132,10 @@ def report(r, quick, path):
     w(f"| idle wakeups, nothing played | {idle['wakeups_per_s']:.2f}/s | | | < 0.5/s | "
       f"{verdict(idle['wakeups_per_s'] < 0.5)} |")
     ip = r["idle_paused"]
-    w(f"| idle wakeups, paused after playing | {ip['wakeups_per_s']:.2f}/s | | | (< 0.5/s) | "
-      f"{verdict(ip['wakeups_per_s'] < 0.5, over_num(ip['wakeups_per_s'], 0.5, '/s'))} |")
+    # A short pause keeps the stream (and its downloading) for a resume in place; the goal is for
+    # the long pause, after which the stream is dropped (next rows).
+    w(f"| idle wakeups, paused briefly (stream kept until the long-pause drop) | {ip['wakeups_per_s']:.2f}/s "
+      f"| | | | |")
     lp = r.get("long_play")
     if lp:
         grew = lp["growth_last_half"] / 2**20
