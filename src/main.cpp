@@ -15,6 +15,7 @@ std::unique_ptr<AppDelegate> delegate;
 int main(int argc, char** argv)
 {
     std::vector<platform::URL> streams;
+    streams.reserve(KovraChannel::allChannels.size());
     for (const KovraChannel& channel : KovraChannel::allChannels)
         streams.push_back(channel.streamURL());
     platform::installPlatform(argc, argv, streams);
