@@ -78,6 +78,11 @@ class Bench:
     def onset(self, t0, channel):
         return self.cap.wait_onset(t0, self.freq[channel], self.others(channel))
 
+    def sound_after(self, t0, channel):
+        # Seconds from t0 to the channel's first sound at the sink, less the capture path; None if it never came.
+        t = self.onset(t0, channel)
+        return None if t is None else t - t0 - self.lat
+
     def steady(self, channel):
         return self.cap.wait_tone_steady(self.freq[channel], self.others(channel))
 
@@ -178,15 +183,12 @@ class Bench:
 
     def warm(self):
         # Prime the sink and give both players their one cold start before anything is timed.
-        t = self.ours.click(NAMES["velmora"])
-        cold = self.onset(t, "velmora")
-        self.r["ours_cold_first_sound"] = None if cold is None else cold - t - self.lat
+        self.r["ours_cold_first_sound"] = self.sound_after(self.ours.click(NAMES["velmora"]), "velmora")
         self.steady("velmora")
         self.ours.click(NAMES["velmora"])
         self.cap.wait_silent()
         t = self.mpv.send("loadfile", self.s.broadcaster.url("velmora"))
-        cold = self.onset(t, "velmora")
-        self.r["mpv_cold_first_sound"] = None if cold is None else cold - t - self.lat
+        self.r["mpv_cold_first_sound"] = self.sound_after(t, "velmora")
         self.steady("velmora")
         self.mpv.send("stop")
         self.cap.wait_silent()
@@ -200,22 +202,22 @@ class Bench:
         target = "tarvesi" if self.ours_current == "velmora" else "velmora"
         self.cap.wait_silent()
         t0 = ours.click(NAMES[target], aim) if how == "click" else ours.key(CHANNELS.index(target) + 1)
-        t = self.onset(t0, target)
+        took = self.sound_after(t0, target)
         self.steady(target)
         ours.click(NAMES[target])  # pause
         self.ours_current = target
         self.cap.wait_silent()
-        return None if t is None else t - t0 - self.lat
+        return took
 
     def _mpv_first(self, url_of, mpv=None):
         mpv = mpv or self.mpv
         self.cap.wait_silent()
         t0 = mpv.send("loadfile", url_of("nimo"))
-        t = self.onset(t0, "nimo")
+        took = self.sound_after(t0, "nimo")
         self.steady("nimo")
         mpv.send("stop")
         self.cap.wait_silent()
-        return None if t is None else t - t0 - self.lat
+        return took
 
     def first_sound(self, key, ours=None, mpv=None, url_of=None, keys=True):
         url_of = url_of or self.s.broadcaster.url
@@ -364,10 +366,10 @@ class Bench:
         time.sleep(1)
         self.cap.wait_silent()
         t0 = self.ours.click(NAMES["nimo"])
-        t = self.onset(t0, "nimo")
+        took = self.sound_after(t0, "nimo")
         self.steady("nimo")
         self.ours.click(NAMES["nimo"])
-        return None if t is None else t - t0 - self.lat
+        return took
 
 
     # -- 8. hours of listening, and a long pause --------------------------------------------------------
@@ -405,8 +407,7 @@ class Bench:
                             LONG_PAUSE_SECONDS + 30, interval=0.5, message="the paused stream to be dropped")
         self.idle_footprint("long_pause")
         t0 = self.ours.click(NAMES["velmora"])
-        t = self.onset(t0, "velmora")
-        self.r["long_pause_resume"] = None if t is None else t - t0 - self.lat
+        self.r["long_pause_resume"] = self.sound_after(t0, "velmora")
         self.steady("velmora")
         self.ours.click(NAMES["velmora"])
         self.cap.wait_silent()
