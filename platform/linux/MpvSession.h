@@ -68,6 +68,8 @@ Q_SIGNALS:
 
 private:
     void dropLongPausedStream();
+    // Meant to play, yet not sounding: failed, waiting to retry, or still opening.
+    bool meantToPlayButSilent() const;
 
     enum class Entry { None, Loading, Playing };
 

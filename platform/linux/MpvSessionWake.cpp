@@ -70,12 +70,16 @@ void MpvSession::prepareForSleep()
     silence();
 }
 
+bool MpvSession::meantToPlayButSilent() const
+{
+    return owner_ && wantPlay_ && !core_.isShutDown()
+           && !(entry_ == Entry::Playing && !retryTimer_.isActive() && reconnect_.flowing());
+}
+
 void MpvSession::wake()
 {
-    if (!owner_ || !wantPlay_ || core_.isShutDown())
-        return;
     // Nothing was dropped (the sleep was not announced first): a stream that sounds goes on.
-    if (entry_ == Entry::Playing && !retryTimer_.isActive() && reconnect_.flowing())
+    if (!meantToPlayButSilent())
         return;
     // The network may take seconds to return: the first attempts fail fast and are retried often.
     reconnect_.woke();
@@ -85,11 +89,8 @@ void MpvSession::wake()
 void MpvSession::networkOnline()
 {
     // A stream that sounds is left alone; one waiting out the backoff or stuck opening tries now.
-    if (!owner_ || !wantPlay_ || core_.isShutDown())
-        return;
-    if (entry_ == Entry::Playing && !retryTimer_.isActive() && reconnect_.flowing())
-        return;
-    reopen();
+    if (meantToPlayButSilent())
+        reopen();
 }
 
 void MpvSession::networkSwitched(std::chrono::steady_clock::time_point since)
