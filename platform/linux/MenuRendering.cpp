@@ -32,15 +32,9 @@ QKeySequence shortcutFor(const MenuItem& item)
 ShownItem shownItem(const MenuItem& item)
 {
     ShownItem shown{actionText(item.title()), shortcutFor(item)};
-    const auto bound = shown.shortcut.isEmpty() ? std::nullopt : HotKeyBindings::boundText(shown.shortcut);
-    if (!bound)
-        return shown;
-    const QKeySequence keys = QKeySequence::fromString(*bound, QKeySequence::PortableText);
-    const bool plainKeys =
-        keys.count() == 1 && keys.toString(QKeySequence::PortableText).compare(*bound, Qt::CaseInsensitive) == 0;
-    shown.shortcut = plainKeys ? keys : QKeySequence();
-    if (!plainKeys && !bound->isEmpty())
-        shown.text += QStringLiteral(" (%1)").arg(QString(*bound).replace(QLatin1Char('&'), QLatin1String("&&")));
+    // The backends give the bound key in Qt's notation, or nothing they could read.
+    if (const auto bound = shown.shortcut.isEmpty() ? std::nullopt : HotKeyBindings::boundText(shown.shortcut))
+        shown.shortcut = QKeySequence::fromString(*bound, QKeySequence::PortableText);
     return shown;
 }
 
