@@ -2,12 +2,14 @@
 // each request with a Response signal, perhaps only after the user closes a dialog, or never.
 #include "platform/linux/PortalGlobalShortcuts.h"
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QLoggingCategory>
 #include <QPointer>
 
 namespace {
@@ -41,6 +43,9 @@ Q_DECLARE_METATYPE(PortalShortcut)
 namespace platform::linux_impl {
 namespace {
 
+// QT_LOGGING_RULES=kovra.shortcuts.debug=true follows the talk with the desktop.
+Q_LOGGING_CATEGORY(lcShortcuts, "kovra.shortcuts", QtWarningMsg)
+
 const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
@@ -50,6 +55,8 @@ const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session
 const QString kSessionToken = QStringLiteral("kovra_radio");
 const QString kAppId = QStringLiteral("org.kovra.Radio");
 constexpr int kMaxRetryDelayMs = 60000;
+// What quitting may wait for the portal to close a dialog of ours.
+constexpr int kCloseTimeoutMs = 500;
 
 QString shortcutId(int slot) { return QStringLiteral("slot-%1").arg(slot + 1); }
 
@@ -113,18 +120,28 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(const QDBusConnection& bus) : bus_(
                  SLOT(onShortcutsChanged(QDBusMessage)));
     watcher_ = new QDBusServiceWatcher(kService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString&, const QString& newOwner) {
+            [this](const QString&, const QString& oldOwner, const QString& newOwner) {
                 // Until the first probe answers, an owner that comes is the portal our own first call
                 // started, and that call's answer is still to come.
+                qCDebug(lcShortcuts) << "portal owner" << oldOwner << "->" << newOwner;
                 if (!probed_)
                     return;
-                // A restarted portal knows nothing of our session: start over with the new one.
-                dropSession(newOwner.isEmpty());
-                if (!newOwner.isEmpty()) {
-                    retryDelayMs_ = 1000;
-                    start();
+                // A restarted portal knows nothing of us: neither our registration nor our session.
+                if (!oldOwner.isEmpty()) {
+                    if (oldOwner == registeredWith_)
+                        registeredWith_.clear();
+                    dropSession(newOwner.isEmpty());
                 }
+                if (newOwner.isEmpty())
+                    return;
+                // One start at a time: one already under way (its call may be what started this
+                // portal) goes on with it.
+                retry_.stop();
+                retryDelayMs_ = 1000;
+                start();
             });
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &PortalGlobalShortcuts::close);
     if (!bus_.isConnected()) {
         QMetaObject::invokeMethod(
             this, [this] { Q_EMIT unavailable(QStringLiteral("no session bus")); }, Qt::QueuedConnection);
@@ -133,10 +150,21 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(const QDBusConnection& bus) : bus_(
     start();
 }
 
-PortalGlobalShortcuts::~PortalGlobalShortcuts()
+PortalGlobalShortcuts::~PortalGlobalShortcuts() { close(); }
+
+void PortalGlobalShortcuts::close()
 {
+    // A dialog still asking the user about our shortcuts goes with us; waited for (briefly), as
+    // the process may end right after.
+    for (const auto& entry : pending_)
+        bus_.call(QDBusMessage::createMethodCall(kService, entry.first, kRequestInterface, QStringLiteral("Close")),
+                  QDBus::Block, kCloseTimeoutMs);
     if (!session_.isEmpty())
-        bus_.asyncCall(QDBusMessage::createMethodCall(kService, session_, kSessionInterface, QStringLiteral("Close")));
+        bus_.call(QDBusMessage::createMethodCall(kService, session_, kSessionInterface, QStringLiteral("Close")),
+                  QDBus::Block, kCloseTimeoutMs);
+    dropSession(false);
+    retry_.stop();
+    closed_ = true;
 }
 
 std::unique_ptr<HotKeyBinding> PortalGlobalShortcuts::bind(int slot, const HotKeyTrigger& trigger)
@@ -162,10 +190,15 @@ void PortalGlobalShortcuts::release(int slot)
 
 void PortalGlobalShortcuts::start()
 {
-    if (creating_ || !session_.isEmpty())
+    if (closed_ || creating_ || !session_.isEmpty())
         return;
     creating_ = true;
     const unsigned generation = ++generation_;
+    // A portal takes one registration per connection: a second one is refused.
+    if (!registeredWith_.isEmpty()) {
+        probe(generation);
+        return;
+    }
     // From 1.19 the portal learns who an unsandboxed app is from this, its first call; older
     // portals have no registry and answer with an error, which changes nothing.
     auto registration = QDBusMessage::createMethodCall(
@@ -176,33 +209,52 @@ void PortalGlobalShortcuts::start()
         call->deleteLater();
         if (generation != generation_)
             return;
-        // Older portals have no registry; any other refusal leaves the desktop without our id.
-        if (call->isError() && call->error().type() != QDBusError::UnknownMethod
-            && call->error().type() != QDBusError::UnknownInterface
-            && call->error().type() != QDBusError::UnknownObject)
-            qWarning("kovra-radio: the desktop portal did not register our app id: %s",
-                     qPrintable(call->error().message()));
-        auto probe = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                    QStringLiteral("Get"));
-        probe << kInterface << QStringLiteral("version");
-        auto* probed = new QDBusPendingCallWatcher(bus_.asyncCall(probe), this);
-        connect(probed, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* answer) {
-            answer->deleteLater();
-            if (generation != generation_)
-                return;
-            creating_ = false;
-            if (answer->isError()) {
-                if (!probed_)
-                    Q_EMIT unavailable(QStringLiteral("the desktop portal offers no GlobalShortcuts: %1")
-                                           .arg(answer->error().message()));
-                else
-                    dropSession(true);
-                return;
-            }
-            probed_ = true;
-            createSession();
-        });
+        const auto error = call->error().type();
+        if (!call->isError())
+            registeredWith_ = call->reply().service();
+        // Older portals have no registry, and a portal that is not there says nothing of us;
+        // any other refusal leaves the desktop without our id.
+        else if (error != QDBusError::UnknownMethod && error != QDBusError::UnknownInterface
+                 && error != QDBusError::UnknownObject && error != QDBusError::ServiceUnknown
+                 && error != QDBusError::NoReply && error != QDBusError::Timeout && error != QDBusError::Disconnected)
+            warnOnce(QStringLiteral("the desktop cannot tell which app this is (%1)").arg(call->error().message()));
+        probe(generation);
     });
+}
+
+void PortalGlobalShortcuts::probe(unsigned generation)
+{
+    auto probe = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                QStringLiteral("Get"));
+    probe << kInterface << QStringLiteral("version");
+    auto* probed = new QDBusPendingCallWatcher(bus_.asyncCall(probe), this);
+    connect(probed, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* answer) {
+        answer->deleteLater();
+        if (generation != generation_)
+            return;
+        creating_ = false;
+        if (answer->isError()) {
+            if (!probed_)
+                Q_EMIT unavailable(
+                    QStringLiteral("the desktop portal offers no GlobalShortcuts: %1").arg(answer->error().message()));
+            else
+                dropSession(true);
+            return;
+        }
+        probed_ = true;
+        createSession();
+    });
+}
+
+void PortalGlobalShortcuts::warnOnce(const QString& what)
+{
+    if (warned_)
+        return;
+    warned_ = true;
+    qWarning("kovra-radio: %s, so the global shortcuts may do nothing on this desktop. Install Kovra Radio "
+             "(the desktop knows an app by its installed entry org.kovra.Radio.desktop) and allow its shortcuts, "
+             "or bind 'kovra-radio --slot N' (N from 1 to 5) in the desktop's keyboard settings instead.",
+             qPrintable(what));
 }
 
 void PortalGlobalShortcuts::createSession()
@@ -263,10 +315,11 @@ void PortalGlobalShortcuts::bindShortcuts()
     bool anyNew = false;
     for (const auto& [slot, trigger] : wanted_) {
         anyNew = anyNew || (!bound_.count(slot) && !asked_.count(slot));
-        shortcuts.push_back(
-            {shortcutId(slot),
-             {{QStringLiteral("description"), QStringLiteral("Play the channel of slot %1").arg(slot + 1)},
-              {QStringLiteral("preferred_trigger"), trigger.portalText()}}});
+        // Shown among every other app's shortcuts, in the user's language: whose it is, and which.
+        const QString description = QCoreApplication::translate("kovra-radio", "shortcut_description").arg(slot + 1);
+        shortcuts.push_back({shortcutId(slot),
+                             {{QStringLiteral("description"), description},
+                              {QStringLiteral("preferred_trigger"), trigger.portalText()}}});
     }
     if (!anyNew)
         return;
@@ -281,6 +334,17 @@ void PortalGlobalShortcuts::bindShortcuts()
                 // a slot it leaves out is not.
                 if (response == 0)
                     takeBound(results);
+                QStringList unbound;
+                for (const auto& entry : wanted_)
+                    if (!bound_.count(entry.first))
+                        unbound << QString::number(entry.first + 1);
+                if (response == 1)
+                    warnOnce(QStringLiteral("the request for the global shortcuts was cancelled"));
+                else if (response != 0)
+                    warnOnce(QStringLiteral("the desktop refused the global shortcuts"));
+                else if (!unbound.isEmpty())
+                    warnOnce(
+                        QStringLiteral("the desktop bound no key for slot %1").arg(unbound.join(QStringLiteral(", "))));
                 bindShortcuts();
             });
 }
@@ -291,7 +355,8 @@ void PortalGlobalShortcuts::takeBound(const QVariantMap& results)
     for (const auto& shortcut : shortcutsIn(results.value(QStringLiteral("shortcuts")))) {
         const auto slot = slotForId(shortcut.id);
         if (slot && wanted_.count(*slot))
-            bound_[*slot] = shortcut.properties.value(QStringLiteral("trigger_description")).toString();
+            bound_[*slot] =
+                readableTrigger(shortcut.properties.value(QStringLiteral("trigger_description")).toString());
     }
     Q_EMIT bindingsChanged();
 }
@@ -337,6 +402,7 @@ void PortalGlobalShortcuts::onResponse(const QDBusMessage& message)
     pending_.erase(it);
     bus_.disconnect(kService, message.path(), kRequestInterface, QStringLiteral("Response"), this,
                     SLOT(onResponse(QDBusMessage)));
+    qCDebug(lcShortcuts) << "answer to" << message.path() << arguments;
     then(arguments[0].toUInt(), mapIn(arguments[1]));
 }
 
@@ -365,6 +431,7 @@ void PortalGlobalShortcuts::onSessionClosed(const QDBusMessage& message)
 
 void PortalGlobalShortcuts::dropSession(bool retry)
 {
+    qCDebug(lcShortcuts) << "session dropped" << session_ << "retry" << retry;
     if (!session_.isEmpty())
         bus_.disconnect(kService, session_, kSessionInterface, QStringLiteral("Closed"), this,
                         SLOT(onSessionClosed(QDBusMessage)));

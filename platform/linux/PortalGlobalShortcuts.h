@@ -42,6 +42,11 @@ private:
     using Results = std::function<void(uint32_t response, const QVariantMap& results)>;
 
     void start();
+    void probe(unsigned generation);
+    // Closes a request still waiting on the user, and the session; nothing starts again after it.
+    void close();
+    // Once per process: what the user loses, and what to do instead.
+    void warnOnce(const QString& what);
     void createSession();
     void listShortcuts();
     void bindShortcuts();
@@ -59,9 +64,12 @@ private:
     bool creating_ = false;
     bool busy_ = false; // a List or Bind is waiting for the desktop
     bool syncQueued_ = false;
+    bool warned_ = false;
+    bool closed_ = false;
     unsigned requestCount_ = 0;
     unsigned generation_ = 0; // answers from before the last restart are stale
     QString session_;
+    QString registeredWith_; // the portal (its unique name) that holds our registration
     std::map<int, HotKeyTrigger> wanted_;
     std::map<int, QString> bound_;       // slot → the desktop's description of its trigger
     std::set<int> asked_;                // slots the desktop has been asked to bind in this session
