@@ -8,6 +8,12 @@ namespace platform::linux_impl {
 namespace {
 constexpr uint32_t kShiftMask = 0x20000;
 constexpr uint32_t kControlMask = 0x40000;
+
+// GNOME's tray host, the AppIndicator extension, draws no shortcuts beside menu entries.
+bool hostDrawsShortcuts()
+{
+    return !qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':')).contains(QLatin1String("GNOME"));
+}
 } // namespace
 
 QKeySequence shortcutFor(const MenuItem& item)
@@ -33,8 +39,14 @@ ShownItem shownItem(const MenuItem& item)
 {
     ShownItem shown{actionText(item.title()), shortcutFor(item)};
     // The backends give the bound key in Qt's notation, or nothing they could read.
-    if (const auto bound = shown.shortcut.isEmpty() ? std::nullopt : HotKeyBindings::boundText(shown.shortcut))
-        shown.shortcut = QKeySequence::fromString(*bound, QKeySequence::PortableText);
+    const auto bound = shown.shortcut.isEmpty() ? std::nullopt : HotKeyBindings::boundText(shown.shortcut);
+    if (!bound)
+        return shown;
+    shown.shortcut = QKeySequence::fromString(*bound, QKeySequence::PortableText);
+    // Where the host draws no shortcuts, a global one goes into the title, after a tab so that the
+    // channels' keys line up.
+    if (!shown.shortcut.isEmpty() && !hostDrawsShortcuts())
+        shown.text += QLatin1Char('\t') + shown.shortcut.toString(QKeySequence::NativeText);
     return shown;
 }
 

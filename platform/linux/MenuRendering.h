@@ -17,7 +17,7 @@ QKeySequence shortcutFor(const MenuItem& item);
 
 // What an item shows: its title, and its key equivalent, or, when one of our global shortcuts
 // asked for that key, what the desktop really bound (nothing if it bound nothing, or nothing we
-// can read).
+// can read). On GNOME, whose tray host draws no shortcuts, the title carries the key too.
 struct ShownItem {
     QString text;
     QKeySequence shortcut;

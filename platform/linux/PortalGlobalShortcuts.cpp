@@ -331,20 +331,18 @@ void PortalGlobalShortcuts::bindShortcuts()
             [this](uint32_t response, const QVariantMap& results) {
                 busy_ = false;
                 // Cancelled: the slots stay as they were. Otherwise the answer lists what is bound;
-                // a slot it leaves out is not.
-                if (response == 0)
+                // a slot it leaves out is not. GNOME 48 answers "failed" yet lists what it bound.
+                if (response == 0 || results.contains(QStringLiteral("shortcuts")))
                     takeBound(results);
                 QStringList unbound;
                 for (const auto& entry : wanted_)
                     if (!bound_.count(entry.first))
                         unbound << QString::number(entry.first + 1);
-                if (response == 1)
-                    warnOnce(QStringLiteral("the request for the global shortcuts was cancelled"));
-                else if (response != 0)
-                    warnOnce(QStringLiteral("the desktop refused the global shortcuts"));
-                else if (!unbound.isEmpty())
-                    warnOnce(
-                        QStringLiteral("the desktop bound no key for slot %1").arg(unbound.join(QStringLiteral(", "))));
+                if (!unbound.isEmpty())
+                    warnOnce(response == 1    ? QStringLiteral("the request for the global shortcuts was cancelled")
+                             : bound_.empty() ? QStringLiteral("the desktop bound none of the global shortcuts")
+                                              : QStringLiteral("the desktop bound no key for slot %1")
+                                                    .arg(unbound.join(QStringLiteral(", "))));
                 bindShortcuts();
             });
 }
