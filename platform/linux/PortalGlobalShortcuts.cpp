@@ -128,8 +128,7 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(const QDBusConnection& bus) : bus_(
                     return;
                 // A restarted portal knows nothing of us: neither our registration nor our session.
                 if (!oldOwner.isEmpty()) {
-                    if (oldOwner == registeredWith_)
-                        registeredWith_.clear();
+                    registered_ = false;
                     dropSession(newOwner.isEmpty());
                 }
                 if (newOwner.isEmpty())
@@ -195,7 +194,7 @@ void PortalGlobalShortcuts::start()
     creating_ = true;
     const unsigned generation = ++generation_;
     // A portal takes one registration per connection: a second one is refused.
-    if (!registeredWith_.isEmpty()) {
+    if (registered_) {
         probe(generation);
         return;
     }
@@ -211,7 +210,7 @@ void PortalGlobalShortcuts::start()
             return;
         const auto error = call->error().type();
         if (!call->isError())
-            registeredWith_ = call->reply().service();
+            registered_ = true;
         // Older portals have no registry, and a portal that is not there says nothing of us;
         // any other refusal leaves the desktop without our id.
         else if (error != QDBusError::UnknownMethod && error != QDBusError::UnknownInterface

@@ -66,10 +66,10 @@ private:
     bool syncQueued_ = false;
     bool warned_ = false;
     bool closed_ = false;
+    bool registered_ = false; // with the portal now on the bus
     unsigned requestCount_ = 0;
     unsigned generation_ = 0; // answers from before the last restart are stale
     QString session_;
-    QString registeredWith_; // the portal (its unique name) that holds our registration
     std::map<int, HotKeyTrigger> wanted_;
     std::map<int, QString> bound_;       // slot → the desktop's description of its trigger
     std::set<int> asked_;                // slots the desktop has been asked to bind in this session
