@@ -1,6 +1,7 @@
 // The hot-key service the units call, over a backend that binds what it is told to (or refuses),
 // and over X11 grabs where there is no X display. Real grabs and key presses: tests/platform/x11.
 #include "platform/linux/HotKeyFacade.h"
+#include "platform/linux/MenuRendering.h"
 #include "platform/linux/X11HotKeys.h"
 #include "tests/fixtures/PlatformTestSupport.h"
 
@@ -102,6 +103,15 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     // The menu shows what the desktop bound (the menu's side: the portal's integration test), as long
     // as the service lasts.
     EXPECT_EQ(HotKeyBindings::boundText(QKeySequence::fromString("Alt+1")), QString("Ctrl+Alt+K"));
+    // GNOME's tray draws no shortcuts: there the key is part of the entry's title.
+    MenuItem channel("Kovra Velmora", "channelSelected:", "1");
+    channel.setKeyEquivalentModifierMask(EventModifierFlagOption);
+    ::setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
+    EXPECT_EQ(shownItem(channel).text, "Kovra Velmora\tCtrl+Alt+K");
+    ::setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
+    EXPECT_EQ(shownItem(channel).text, "Kovra Velmora");
+    EXPECT_EQ(shownItem(channel).shortcut, QKeySequence::fromString("Ctrl+Alt+K"));
+    ::unsetenv("XDG_CURRENT_DESKTOP");
     HotKeyService::install(nullptr);
     service.reset();
     EXPECT_EQ(HotKeyBindings::boundText(QKeySequence::fromString("Alt+1")), std::nullopt);

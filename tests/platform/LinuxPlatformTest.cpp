@@ -45,18 +45,6 @@ TEST(MenuRendering, TitlesKeepTheirAmpersandsAndTheTooltipNamesTheChannel)
     EXPECT_EQ(toolTipForTitle(""), "Kovra Radio");
 }
 
-TEST(MenuRendering, OnGnomeWhoseTrayDrawsNoShortcutsTheKeyIsInTheTitle)
-{
-    MenuItem channel("Kovra Velmora", "channelSelected:", "1");
-    channel.setKeyEquivalentModifierMask(EventModifierFlagOption);
-    ::setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
-    EXPECT_EQ(shownItem(channel).text, "Kovra Velmora\tAlt+1");
-    ::setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
-    EXPECT_EQ(shownItem(channel).text, "Kovra Velmora");
-    EXPECT_EQ(shownItem(channel).shortcut, QKeySequence::fromString("Alt+1"));
-    ::unsetenv("XDG_CURRENT_DESKTOP");
-}
-
 TEST(MenuRendering, ItemsThatCanDoNothingAreDisabled)
 {
     MenuItem quit("Quit", "terminate:", "q");
