@@ -1,12 +1,14 @@
 // Global shortcuts through the desktop portal (org.freedesktop.portal.GlobalShortcuts), for
 // Wayland sessions: one session with a fixed token, each slot a shortcut id with its preferred
-// trigger; the desktop decides, possibly after asking the user, what is bound.
+// trigger; the desktop decides, possibly after asking the user, what is bound. The session's life
+// is in PortalGlobalShortcutsSession.cpp, the shortcuts' in PortalGlobalShortcuts.cpp.
 #pragma once
 
 #include "platform/linux/HotKeyBackend.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <QVariantMap>
 
@@ -17,6 +19,18 @@
 class QDBusServiceWatcher;
 
 namespace platform::linux_impl {
+
+Q_DECLARE_LOGGING_CATEGORY(lcShortcuts)
+
+// The portal's names, for the two files of the class below.
+namespace portal {
+inline const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+inline const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+inline const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+inline const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+inline const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
+inline const QString kAppId = QStringLiteral("org.kovra.Radio");
+} // namespace portal
 
 class PortalGlobalShortcuts final : public HotKeyBackend {
     Q_OBJECT
