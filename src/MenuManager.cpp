@@ -19,7 +19,7 @@ std::shared_ptr<platform::MenuItem> makeItem(const std::string& title, const std
 // number ("Slot 4").
 std::string slotName(const HotkeyManager& hotkeys, long slot)
 {
-    const std::string key = hotkeys.boundKeyForSlot(slot);
+    std::string key = hotkeys.boundKeyForSlot(slot);
     if (!key.empty())
         return key;
     std::string name = platform::localizedString("hotkey_slot");
