@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 namespace platform {
 
@@ -69,6 +71,14 @@ public:
                                          uint32_t options, EventHotKeyRef* outRef) = 0;
     virtual OSStatus getEventParameter(EventRef event, OSType name, OSType desiredType, OSType* actualType,
                                        size_t bufferSize, size_t* actualSize, void* outData) = 0;
+    // What a desktop binds may differ from what was asked, and may change later (the user picks
+    // other keys in its settings). The key it bound for a registration, in the desktop's notation
+    // ("Alt+1", "Meta+Alt+1"); empty while it binds none (refused, cancelled, not yet answered)
+    // and for a null registration.
+    virtual std::string boundKeyText(EventHotKeyRef ref) const = 0;
+    // Called on the main thread, from the event loop, after what the desktop bound has changed.
+    // Replaces any earlier handler.
+    virtual void setBindingsChangedHandler(std::function<void()> handler) = 0;
 };
 
 } // namespace platform

@@ -20,6 +20,11 @@ std::shared_ptr<HotkeyManager> HotkeyManager::create()
     const platform::EventTypeSpec pressed{platform::kEventClassKeyboard, platform::kEventHotKeyPressed};
     service.installEventHandler(service.applicationEventTarget(), hotkeyEventHandler, 1, &pressed, nullptr, nullptr);
     manager->registerAllHotkeys();
+    service.setBindingsChangedHandler([weak = std::weak_ptr<HotkeyManager>(manager)] {
+        auto alive = weak.lock();
+        if (auto listener = alive ? alive->onBindingsChanged : nullptr)
+            listener();
+    });
     return manager;
 }
 
@@ -88,6 +93,13 @@ void HotkeyManager::setDefaults(const std::vector<std::string>& channelIds)
         return;
     for (std::size_t slot = 0; slot < channelIds.size() && slot < slotCount; ++slot)
         setChannelForSlot(channelIds[slot], long(slot));
+}
+
+std::string HotkeyManager::boundKeyForSlot(long slot) const
+{
+    if (slot < 0 || std::size_t(slot) >= slotCount)
+        return {};
+    return platform::HotKeyService::shared().boundKeyText(hotKeyRefs[std::size_t(slot)]);
 }
 
 void HotkeyManager::handleHotkey(long slot)

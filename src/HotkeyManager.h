@@ -28,10 +28,14 @@ public:
     void setDefaults(const std::vector<std::string>& channelIds);
 
     void handleHotkey(long slot);
+    // The key the desktop bound for the slot's shortcut, as it writes it; empty when it bound none.
+    std::string boundKeyForSlot(long slot) const;
 
     // Entry i for slot i; null where the registration failed.
     std::array<platform::EventHotKeyRef, slotCount> hotKeyRefs{};
     std::function<void(long)> onHotkeyPressed;
+    // Told when what the desktop bound for the shortcuts has changed.
+    std::function<void()> onBindingsChanged;
 
 private:
     HotkeyManager() = default;

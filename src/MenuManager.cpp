@@ -9,11 +9,23 @@ const char* const antennaSymbol = "antenna.radiowaves.left.and.right";
 constexpr double flagFontSize = 14;
 constexpr double symbolGap = 2;
 constexpr double symbolSize = 12;
-const char* const optionSign = "\u2325";
 
 std::shared_ptr<platform::MenuItem> makeItem(const std::string& title, const std::string& action)
 {
     return std::make_shared<platform::MenuItem>(title, action, "");
+}
+
+// A slot as the user knows it: by the key the desktop bound for it, or, with none bound, by its
+// number ("Slot 4").
+std::string slotName(const HotkeyManager& hotkeys, long slot)
+{
+    std::string key = hotkeys.boundKeyForSlot(slot);
+    if (!key.empty())
+        return key;
+    std::string name = platform::localizedString("hotkey_slot");
+    const auto placeholder = name.find("%1");
+    const std::string number = std::to_string(slot + 1);
+    return placeholder == std::string::npos ? name + " " + number : name.replace(placeholder, 2, number);
 }
 } // namespace
 
@@ -36,6 +48,10 @@ MenuManager::MenuManager(std::shared_ptr<platform::StatusItem> statusItem, std::
     hotkeyManager->onHotkeyPressed = [weakSelf](long slot) {
         if (auto self = weakSelf.lock())
             self->hotkeyTriggered(slot);
+    };
+    hotkeyManager->onBindingsChanged = [weakSelf] {
+        if (auto self = weakSelf.lock())
+            self->rebuildMenu();
     };
 }
 
@@ -72,7 +88,7 @@ void MenuManager::rebuildMenu()
     for (long slot = 0; slot < long(HotkeyManager::slotCount); ++slot) {
         const auto assigned = hotkeyManager->channelIdForSlot(slot);
         const KovraChannel* holder = assigned ? channelWithId(*assigned) : nullptr;
-        auto slotItem = makeItem(optionSign + std::to_string(slot + 1) + ": " + (holder ? holder->name : none), "");
+        auto slotItem = makeItem(slotName(*hotkeyManager, slot) + ": " + (holder ? holder->name : none), "");
 
         auto slotMenu = std::make_shared<platform::Menu>();
         auto noneItem = makeItem(none, "assignHotkey:");

@@ -25,6 +25,12 @@ struct HotKeyTrigger {
     bool operator==(const HotKeyTrigger&) const = default;
 };
 
+// A desktop's description of what it bound, as a person reads it and the menu shows it
+// ("Ctrl+Alt+1"). Desktops write a key sequence ("Meta+Alt+1") or a sentence around a GTK
+// accelerator ("Press <Alt>1", perhaps translated); empty when no key can be read from it, as
+// a sentence shown beside a channel would mean nothing there.
+QString readableTrigger(const QString& description);
+
 // Held while a slot is bound; destroying it releases the binding.
 class HotKeyBinding {
 public:

@@ -71,6 +71,7 @@ public:
         });
         QObject::connect(backend_.get(), &HotKeyBackend::bindingsChanged, &HotKeyBindings::instance(),
                          &HotKeyBindings::changed);
+        QObject::connect(backend_.get(), &HotKeyBackend::bindingsChanged, &context_, [this] { notifyLater(); });
         current = this;
     }
     ~HotKeyFacade() override
@@ -144,6 +145,16 @@ public:
         return noErr;
     }
 
+    std::string boundKeyText(EventHotKeyRef ref) const override
+    {
+        for (const auto& r : registrations_)
+            if (static_cast<const void*>(ref) == static_cast<const void*>(&r))
+                return backend_->boundTrigger(int(r.id.id)).toStdString();
+        return {};
+    }
+
+    void setBindingsChangedHandler(std::function<void()> handler) override { bindingsChanged_ = std::move(handler); }
+
     std::optional<QString> boundText(const QKeySequence& requested) const
     {
         for (const auto& r : registrations_)
@@ -174,6 +185,22 @@ private:
         bool wantsPresses = false;
     };
 
+    // Several changes in a row (the five slots of one answer) make one call, after they are all in.
+    void notifyLater()
+    {
+        if (notifyQueued_)
+            return;
+        notifyQueued_ = true;
+        QMetaObject::invokeMethod(
+            &context_,
+            [this] {
+                notifyQueued_ = false;
+                if (auto handler = bindingsChanged_)
+                    handler();
+            },
+            Qt::QueuedConnection);
+    }
+
     void dispatch(EventHotKeyID id)
     {
         HotKeyEvent event{id};
@@ -191,6 +218,8 @@ private:
     std::vector<EventHotKeyID> requested_;
     std::list<Handler> handlers_;
     std::vector<const void*> eventsInFlight_;
+    std::function<void()> bindingsChanged_;
+    bool notifyQueued_ = false;
     QObject context_;
 };
 

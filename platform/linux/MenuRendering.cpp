@@ -8,6 +8,12 @@ namespace platform::linux_impl {
 namespace {
 constexpr uint32_t kShiftMask = 0x20000;
 constexpr uint32_t kControlMask = 0x40000;
+
+// GNOME's tray host, the AppIndicator extension, draws no shortcuts beside menu entries.
+bool hostDrawsShortcuts()
+{
+    return !qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':')).contains(QLatin1String("GNOME"));
+}
 } // namespace
 
 QKeySequence shortcutFor(const MenuItem& item)
@@ -32,15 +38,15 @@ QKeySequence shortcutFor(const MenuItem& item)
 ShownItem shownItem(const MenuItem& item)
 {
     ShownItem shown{actionText(item.title()), shortcutFor(item)};
+    // The backends give the bound key in Qt's notation, or nothing they could read.
     const auto bound = shown.shortcut.isEmpty() ? std::nullopt : HotKeyBindings::boundText(shown.shortcut);
     if (!bound)
         return shown;
-    const QKeySequence keys = QKeySequence::fromString(*bound, QKeySequence::PortableText);
-    const bool plainKeys =
-        keys.count() == 1 && keys.toString(QKeySequence::PortableText).compare(*bound, Qt::CaseInsensitive) == 0;
-    shown.shortcut = plainKeys ? keys : QKeySequence();
-    if (!plainKeys && !bound->isEmpty())
-        shown.text += QStringLiteral(" (%1)").arg(QString(*bound).replace(QLatin1Char('&'), QLatin1String("&&")));
+    shown.shortcut = QKeySequence::fromString(*bound, QKeySequence::PortableText);
+    // Where the host draws no shortcuts, a global one goes into the title, after a tab so that the
+    // channels' keys line up.
+    if (!shown.shortcut.isEmpty() && !hostDrawsShortcuts())
+        shown.text += QLatin1Char('\t') + shown.shortcut.toString(QKeySequence::NativeText);
     return shown;
 }
 

@@ -16,8 +16,8 @@ namespace platform::linux_impl {
 QKeySequence shortcutFor(const MenuItem& item);
 
 // What an item shows: its title, and its key equivalent, or, when one of our global shortcuts
-// asked for that key, what the desktop really bound (nothing if it bound nothing). A binding Qt
-// cannot write as a key sequence goes after the title in brackets.
+// asked for that key, what the desktop really bound (nothing if it bound nothing, or nothing we
+// can read). On GNOME, whose tray host draws no shortcuts, the title carries the key too.
 struct ShownItem {
     QString text;
     QKeySequence shortcut;

@@ -12,6 +12,7 @@
 #include "platform/linux/Mpris.h"
 #include "platform/linux/MpvLibrary.h"
 #include "platform/linux/MpvMediaEngine.h"
+#include "platform/linux/NoTrayNotice.h"
 #include "platform/linux/QtApplication.h"
 #include "platform/linux/QtGraphics.h"
 #include "platform/linux/QtLocalization.h"
@@ -116,6 +117,7 @@ void installPlatform(int& argc, char** argv, const std::vector<URL>& streams)
         if (open)
             MpvLibrary::preload();
     }));
+    new NoTrayNotice(); // owned by the application
     UserDefaults::install(makeUserDefaults());
     LoginItemService::install(makeLoginItemService());
     NotificationCenter::install(makeNotificationCenter());

@@ -2,6 +2,7 @@
 // each request with a Response signal, perhaps only after the user closes a dialog, or never.
 #include "platform/linux/PortalGlobalShortcuts.h"
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -39,17 +40,16 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& s
 Q_DECLARE_METATYPE(PortalShortcut)
 
 namespace platform::linux_impl {
+
+// QT_LOGGING_RULES=kovra.shortcuts.debug=true follows the talk with the desktop.
+Q_LOGGING_CATEGORY(lcShortcuts, "kovra.shortcuts", QtWarningMsg)
+
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
-const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
-const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
-const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
+using namespace portal;
+
 // One session per connection, always under this token.
 const QString kSessionToken = QStringLiteral("kovra_radio");
-const QString kAppId = QStringLiteral("org.kovra.Radio");
-constexpr int kMaxRetryDelayMs = 60000;
 
 QString shortcutId(int slot) { return QStringLiteral("slot-%1").arg(slot + 1); }
 
@@ -113,30 +113,33 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(const QDBusConnection& bus) : bus_(
                  SLOT(onShortcutsChanged(QDBusMessage)));
     watcher_ = new QDBusServiceWatcher(kService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
-            [this](const QString&, const QString&, const QString& newOwner) {
+            [this](const QString&, const QString& oldOwner, const QString& newOwner) {
                 // Until the first probe answers, an owner that comes is the portal our own first call
                 // started, and that call's answer is still to come.
+                qCDebug(lcShortcuts) << "portal owner" << oldOwner << "->" << newOwner;
                 if (!probed_)
                     return;
-                // A restarted portal knows nothing of our session: start over with the new one.
-                dropSession(newOwner.isEmpty());
-                if (!newOwner.isEmpty()) {
-                    retryDelayMs_ = 1000;
-                    start();
+                // A restarted portal knows nothing of us: neither our registration nor our session.
+                if (!oldOwner.isEmpty()) {
+                    registered_ = false;
+                    dropSession(newOwner.isEmpty());
                 }
+                if (newOwner.isEmpty())
+                    return;
+                // One start at a time: one already under way (its call may be what started this
+                // portal) goes on with it.
+                retry_.stop();
+                retryDelayMs_ = 1000;
+                start();
             });
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &PortalGlobalShortcuts::close);
     if (!bus_.isConnected()) {
         QMetaObject::invokeMethod(
             this, [this] { Q_EMIT unavailable(QStringLiteral("no session bus")); }, Qt::QueuedConnection);
         return;
     }
     start();
-}
-
-PortalGlobalShortcuts::~PortalGlobalShortcuts()
-{
-    if (!session_.isEmpty())
-        bus_.asyncCall(QDBusMessage::createMethodCall(kService, session_, kSessionInterface, QStringLiteral("Close")));
 }
 
 std::unique_ptr<HotKeyBinding> PortalGlobalShortcuts::bind(int slot, const HotKeyTrigger& trigger)
@@ -158,51 +161,6 @@ void PortalGlobalShortcuts::release(int slot)
     wanted_.erase(slot);
     if (bound_.erase(slot))
         Q_EMIT bindingsChanged();
-}
-
-void PortalGlobalShortcuts::start()
-{
-    if (creating_ || !session_.isEmpty())
-        return;
-    creating_ = true;
-    const unsigned generation = ++generation_;
-    // From 1.19 the portal learns who an unsandboxed app is from this, its first call; older
-    // portals have no registry and answer with an error, which changes nothing.
-    auto registration = QDBusMessage::createMethodCall(
-        kService, kPath, QStringLiteral("org.freedesktop.host.portal.Registry"), QStringLiteral("Register"));
-    registration << kAppId << QVariantMap();
-    auto* registered = new QDBusPendingCallWatcher(bus_.asyncCall(registration), this);
-    connect(registered, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* call) {
-        call->deleteLater();
-        if (generation != generation_)
-            return;
-        // Older portals have no registry; any other refusal leaves the desktop without our id.
-        if (call->isError() && call->error().type() != QDBusError::UnknownMethod
-            && call->error().type() != QDBusError::UnknownInterface
-            && call->error().type() != QDBusError::UnknownObject)
-            qWarning("kovra-radio: the desktop portal did not register our app id: %s",
-                     qPrintable(call->error().message()));
-        auto probe = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                    QStringLiteral("Get"));
-        probe << kInterface << QStringLiteral("version");
-        auto* probed = new QDBusPendingCallWatcher(bus_.asyncCall(probe), this);
-        connect(probed, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* answer) {
-            answer->deleteLater();
-            if (generation != generation_)
-                return;
-            creating_ = false;
-            if (answer->isError()) {
-                if (!probed_)
-                    Q_EMIT unavailable(QStringLiteral("the desktop portal offers no GlobalShortcuts: %1")
-                                           .arg(answer->error().message()));
-                else
-                    dropSession(true);
-                return;
-            }
-            probed_ = true;
-            createSession();
-        });
-    });
 }
 
 void PortalGlobalShortcuts::createSession()
@@ -263,10 +221,11 @@ void PortalGlobalShortcuts::bindShortcuts()
     bool anyNew = false;
     for (const auto& [slot, trigger] : wanted_) {
         anyNew = anyNew || (!bound_.count(slot) && !asked_.count(slot));
-        shortcuts.push_back(
-            {shortcutId(slot),
-             {{QStringLiteral("description"), QStringLiteral("Play the channel of slot %1").arg(slot + 1)},
-              {QStringLiteral("preferred_trigger"), trigger.portalText()}}});
+        // Shown among every other app's shortcuts, in the user's language: whose it is, and which.
+        const QString description = QCoreApplication::translate("kovra-radio", "shortcut_description").arg(slot + 1);
+        shortcuts.push_back({shortcutId(slot),
+                             {{QStringLiteral("description"), description},
+                              {QStringLiteral("preferred_trigger"), trigger.portalText()}}});
     }
     if (!anyNew)
         return;
@@ -278,9 +237,18 @@ void PortalGlobalShortcuts::bindShortcuts()
             [this](uint32_t response, const QVariantMap& results) {
                 busy_ = false;
                 // Cancelled: the slots stay as they were. Otherwise the answer lists what is bound;
-                // a slot it leaves out is not.
-                if (response == 0)
+                // a slot it leaves out is not. GNOME 48 answers "failed" yet lists what it bound.
+                if (response == 0 || results.contains(QStringLiteral("shortcuts")))
                     takeBound(results);
+                QStringList unbound;
+                for (const auto& entry : wanted_)
+                    if (!bound_.count(entry.first))
+                        unbound << QString::number(entry.first + 1);
+                if (!unbound.isEmpty())
+                    warnOnce(response == 1    ? QStringLiteral("the request for the global shortcuts was cancelled")
+                             : bound_.empty() ? QStringLiteral("the desktop bound none of the global shortcuts")
+                                              : QStringLiteral("the desktop bound no key for slot %1")
+                                                    .arg(unbound.join(QStringLiteral(", "))));
                 bindShortcuts();
             });
 }
@@ -291,7 +259,8 @@ void PortalGlobalShortcuts::takeBound(const QVariantMap& results)
     for (const auto& shortcut : shortcutsIn(results.value(QStringLiteral("shortcuts")))) {
         const auto slot = slotForId(shortcut.id);
         if (slot && wanted_.count(*slot))
-            bound_[*slot] = shortcut.properties.value(QStringLiteral("trigger_description")).toString();
+            bound_[*slot] =
+                readableTrigger(shortcut.properties.value(QStringLiteral("trigger_description")).toString());
     }
     Q_EMIT bindingsChanged();
 }
@@ -337,6 +306,7 @@ void PortalGlobalShortcuts::onResponse(const QDBusMessage& message)
     pending_.erase(it);
     bus_.disconnect(kService, message.path(), kRequestInterface, QStringLiteral("Response"), this,
                     SLOT(onResponse(QDBusMessage)));
+    qCDebug(lcShortcuts) << "answer to" << message.path() << arguments;
     then(arguments[0].toUInt(), mapIn(arguments[1]));
 }
 
@@ -361,29 +331,6 @@ void PortalGlobalShortcuts::onSessionClosed(const QDBusMessage& message)
 {
     if (!session_.isEmpty() && message.path() == session_)
         dropSession(true);
-}
-
-void PortalGlobalShortcuts::dropSession(bool retry)
-{
-    if (!session_.isEmpty())
-        bus_.disconnect(kService, session_, kSessionInterface, QStringLiteral("Closed"), this,
-                        SLOT(onSessionClosed(QDBusMessage)));
-    for (const auto& entry : pending_)
-        bus_.disconnect(kService, entry.first, kRequestInterface, QStringLiteral("Response"), this,
-                        SLOT(onResponse(QDBusMessage)));
-    pending_.clear();
-    ++generation_;
-    session_.clear();
-    asked_.clear();
-    creating_ = busy_ = false;
-    if (!bound_.empty()) {
-        bound_.clear();
-        Q_EMIT bindingsChanged();
-    }
-    if (retry && !retry_.isActive()) {
-        retry_.start(retryDelayMs_);
-        retryDelayMs_ = std::min(retryDelayMs_ * 2, kMaxRetryDelayMs);
-    }
 }
 
 } // namespace platform::linux_impl

@@ -1,12 +1,14 @@
 // Global shortcuts through the desktop portal (org.freedesktop.portal.GlobalShortcuts), for
 // Wayland sessions: one session with a fixed token, each slot a shortcut id with its preferred
-// trigger; the desktop decides, possibly after asking the user, what is bound.
+// trigger; the desktop decides, possibly after asking the user, what is bound. The session's life
+// is in PortalGlobalShortcutsSession.cpp, the shortcuts' in PortalGlobalShortcuts.cpp.
 #pragma once
 
 #include "platform/linux/HotKeyBackend.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <QVariantMap>
 
@@ -17,6 +19,18 @@
 class QDBusServiceWatcher;
 
 namespace platform::linux_impl {
+
+Q_DECLARE_LOGGING_CATEGORY(lcShortcuts)
+
+// The portal's names, for the two files of the class below.
+namespace portal {
+inline const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+inline const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+inline const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+inline const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+inline const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
+inline const QString kAppId = QStringLiteral("org.kovra.Radio");
+} // namespace portal
 
 class PortalGlobalShortcuts final : public HotKeyBackend {
     Q_OBJECT
@@ -42,6 +56,11 @@ private:
     using Results = std::function<void(uint32_t response, const QVariantMap& results)>;
 
     void start();
+    void probe(unsigned generation);
+    // Closes a request still waiting on the user, and the session; nothing starts again after it.
+    void close();
+    // Once per process: what the user loses, and what to do instead.
+    void warnOnce(const QString& what);
     void createSession();
     void listShortcuts();
     void bindShortcuts();
@@ -59,6 +78,9 @@ private:
     bool creating_ = false;
     bool busy_ = false; // a List or Bind is waiting for the desktop
     bool syncQueued_ = false;
+    bool warned_ = false;
+    bool closed_ = false;
+    bool registered_ = false; // with the portal now on the bus
     unsigned requestCount_ = 0;
     unsigned generation_ = 0; // answers from before the last restart are stale
     QString session_;

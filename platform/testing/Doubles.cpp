@@ -68,8 +68,16 @@ platform::OSStatus FakeHotKeyService::registerEventHotKey(uint32_t keyCode, uint
     registrations.push_back({keyCode, modifiers, id, !failingKeyCodes.count(keyCode)});
     if (!registrations.back().succeeded)
         return -9878; // eventHotKeyExistsErr: someone else holds the key
-    *outRef = reinterpret_cast<platform::EventHotKeyRef>(refs_.emplace_back(std::make_unique<char>()).get());
+    *outRef = reinterpret_cast<platform::EventHotKeyRef>(refs_.emplace_back(std::make_unique<uint32_t>(id.id)).get());
     return platform::noErr;
+}
+
+std::string FakeHotKeyService::boundKeyText(platform::EventHotKeyRef ref) const
+{
+    for (const auto& held : refs_)
+        if (ref == reinterpret_cast<platform::EventHotKeyRef>(held.get()) && boundKeys.count(*held))
+            return boundKeys.at(*held);
+    return {};
 }
 
 platform::OSStatus FakeHotKeyService::getEventParameter(platform::EventRef event, platform::OSType name,

@@ -222,10 +222,15 @@ public:
     std::optional<platform::OSStatus> press(uint32_t keyCode, uint32_t modifiers);
     // Hands an arbitrary hot key event (or a null one) to the installed handler.
     std::optional<platform::OSStatus> deliver(std::optional<platform::EventHotKeyID> hotKeyID);
+    std::string boundKeyText(platform::EventHotKeyRef ref) const override;
+    void setBindingsChangedHandler(std::function<void()> handler) override { bindingsChanged = std::move(handler); }
 
     // Runs inside installEventHandler(), to look at the world as the handler goes in.
     std::function<void()> onInstall;
     std::set<uint32_t> failingKeyCodes;
+    // What the desktop bound, by hot key id; tell the manager with bindingsChanged().
+    std::map<uint32_t, std::string> boundKeys;
+    std::function<void()> bindingsChanged;
     // When set, reading the hot key id from an event fails with this status.
     std::optional<platform::OSStatus> parameterFailure;
 
@@ -236,7 +241,7 @@ public:
 
 private:
     char target_ = 0;
-    std::vector<std::unique_ptr<char>> refs_;
+    std::vector<std::unique_ptr<uint32_t>> refs_; // each holds its registration's id
 };
 
 class FakeUserDefaults : public platform::UserDefaults {

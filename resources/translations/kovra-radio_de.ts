@@ -23,5 +23,25 @@
         <source>quit</source>
         <translation>Kovra Radio beenden</translation>
     </message>
+    <message>
+        <source>hotkey_slot</source>
+        <translation>Platz %1</translation>
+    </message>
+    <message>
+        <source>shortcut_description</source>
+        <translation>Kovra Radio: den Sender von Platz %1 spielen</translation>
+    </message>
+    <message>
+        <source>no_tray_summary</source>
+        <translation>Kovra Radio läuft</translation>
+    </message>
+    <message>
+        <source>no_tray_body_gnome</source>
+        <translation>Diese Arbeitsumgebung zeigt keine Symbole im Benachrichtigungsbereich, daher hat Kovra Radio kein Symbol zum Anklicken. Um es unter GNOME zu sehen, installieren und aktivieren Sie die Erweiterung AppIndicator (Paket gnome-shell-extension-appindicator) und melden Sie sich neu an. Bis dahin funktionieren die Tastenkürzel und die Medientasten.</translation>
+    </message>
+    <message>
+        <source>no_tray_body</source>
+        <translation>Diese Arbeitsumgebung zeigt keine Symbole im Benachrichtigungsbereich, daher hat Kovra Radio kein Symbol zum Anklicken. Um es zu sehen, fügen Sie der Leiste einen Benachrichtigungsbereich (Statusbereich) hinzu. Bis dahin funktionieren die Tastenkürzel und die Medientasten.</translation>
+    </message>
 </context>
 </TS>

@@ -23,5 +23,25 @@
         <source>quit</source>
         <translation>Quit Kovra Radio</translation>
     </message>
+    <message>
+        <source>hotkey_slot</source>
+        <translation>Slot %1</translation>
+    </message>
+    <message>
+        <source>shortcut_description</source>
+        <translation>Kovra Radio: play the channel of slot %1</translation>
+    </message>
+    <message>
+        <source>no_tray_summary</source>
+        <translation>Kovra Radio is running</translation>
+    </message>
+    <message>
+        <source>no_tray_body_gnome</source>
+        <translation>This desktop shows no tray icons, so Kovra Radio has no icon to click. To see it on GNOME, install and enable the AppIndicator extension (package gnome-shell-extension-appindicator), then log in again. Meanwhile its keyboard shortcuts and the media keys work.</translation>
+    </message>
+    <message>
+        <source>no_tray_body</source>
+        <translation>This desktop shows no tray icons, so Kovra Radio has no icon to click. To see it, add a system tray (status notifier area) to the panel. Meanwhile its keyboard shortcuts and the media keys work.</translation>
+    </message>
 </context>
 </TS>

@@ -23,5 +23,25 @@
         <source>quit</source>
         <translation>Quitter Kovra Radio</translation>
     </message>
+    <message>
+        <source>hotkey_slot</source>
+        <translation>Emplacement %1</translation>
+    </message>
+    <message>
+        <source>shortcut_description</source>
+        <translation>Kovra Radio : jouer la chaîne de l’emplacement %1</translation>
+    </message>
+    <message>
+        <source>no_tray_summary</source>
+        <translation>Kovra Radio est lancé</translation>
+    </message>
+    <message>
+        <source>no_tray_body_gnome</source>
+        <translation>Ce bureau n’affiche aucune icône de zone de notification : Kovra Radio n’a donc pas d’icône sur laquelle cliquer. Pour la voir sous GNOME, installez et activez l’extension AppIndicator (paquet gnome-shell-extension-appindicator), puis reconnectez-vous. En attendant, ses raccourcis clavier et les touches multimédia fonctionnent.</translation>
+    </message>
+    <message>
+        <source>no_tray_body</source>
+        <translation>Ce bureau n’affiche aucune icône de zone de notification : Kovra Radio n’a donc pas d’icône sur laquelle cliquer. Pour la voir, ajoutez une zone de notification au tableau de bord. En attendant, ses raccourcis clavier et les touches multimédia fonctionnent.</translation>
+    </message>
 </context>
 </TS>

@@ -23,5 +23,25 @@
         <source>quit</source>
         <translation>Esci da Kovra Radio</translation>
     </message>
+    <message>
+        <source>hotkey_slot</source>
+        <translation>Posizione %1</translation>
+    </message>
+    <message>
+        <source>shortcut_description</source>
+        <translation>Kovra Radio: riproduci il canale della posizione %1</translation>
+    </message>
+    <message>
+        <source>no_tray_summary</source>
+        <translation>Kovra Radio è in esecuzione</translation>
+    </message>
+    <message>
+        <source>no_tray_body_gnome</source>
+        <translation>Questo desktop non mostra icone nell’area di notifica, quindi Kovra Radio non ha un’icona su cui fare clic. Per vederla su GNOME, installa e attiva l’estensione AppIndicator (pacchetto gnome-shell-extension-appindicator), poi accedi di nuovo. Nel frattempo funzionano le sue scorciatoie da tastiera e i tasti multimediali.</translation>
+    </message>
+    <message>
+        <source>no_tray_body</source>
+        <translation>Questo desktop non mostra icone nell’area di notifica, quindi Kovra Radio non ha un’icona su cui fare clic. Per vederla, aggiungi un’area di notifica al pannello. Nel frattempo funzionano le sue scorciatoie da tastiera e i tasti multimediali.</translation>
+    </message>
 </context>
 </TS>

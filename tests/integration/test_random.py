@@ -41,7 +41,7 @@ class RandomUse(kovratest.SessionTest):
             checked = checked_channels(root)
             want = [CHANNEL_NAMES[model["current"]]] if model["playing"] else []
             want_title = CHANNEL_NAMES[model["current"]] if model["current"] is not None else ""
-            slots = [f"⌥{n}: {CHANNEL_NAMES[CHANNEL_IDS.index(c)] if c else 'None'}"
+            slots = [f"Alt+{n}: {CHANNEL_NAMES[CHANNEL_IDS.index(c)] if c else 'None'}"
                      for n, c in enumerate(model["slots"], 1)]
             return [f"{what} {got!r}, expected {exp!r}" for what, got, exp in (
                 ("checked", checked, want), ("status", status, model["status"]), ("title", title, want_title),
@@ -56,9 +56,9 @@ class RandomUse(kovratest.SessionTest):
         def assign_slot():
             n, choice = rng.randrange(5), rng.randrange(4)
             label = CHANNEL_NAMES[choice - 1] if choice else "None"
-            s.tray.click(["Keyboard Shortcuts", f"⌥{n + 1}", label])
+            s.tray.click(["Keyboard Shortcuts", f"Alt+{n + 1}", label])
             model["slots"][n] = CHANNEL_IDS[choice - 1] if choice else ""
-            return f"assign ⌥{n + 1} <- {label}"
+            return f"assign Alt+{n + 1} <- {label}"
 
         def hotkey():
             n = rng.randrange(5)

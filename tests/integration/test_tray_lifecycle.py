@@ -22,8 +22,8 @@ class TrayLifecycle(kovratest.SessionTest):
         self.assertEqual([e["shortcut"] for e in entries[:3]], [[["Alt", str(n)]] for n in (1, 2, 3)])
         self.assertEqual(entries[8]["shortcut"], [["Control", "Q"]])
         self.assertEqual([e["toggle_state"] for e in entries[:5] if e["type"] != "separator"], [0, 0, 0, 0])
-        self.assertEqual(slot_labels(root), [f"⌥{n}: {c}" for n, c in enumerate(CHANNEL_NAMES + ["None"] * 2, 1)])
-        self.assertEqual(s.tray.entries(["Keyboard Shortcuts", "⌥4"], item=item), ["None", "---"] + CHANNEL_NAMES)
+        self.assertEqual(slot_labels(root), [f"Alt+{n}: {c}" for n, c in enumerate(CHANNEL_NAMES + ["None"] * 2, 1)])
+        self.assertEqual(s.tray.entries(["Keyboard Shortcuts", "Alt+4"], item=item), ["None", "---"] + CHANNEL_NAMES)
         sizes = sorted(w for w, h in s.tray.properties(item)["IconPixmap"])
         self.assertGreaterEqual(len(sizes), 3, sizes)
         for size in sizes:

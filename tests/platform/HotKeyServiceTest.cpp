@@ -1,6 +1,7 @@
 // The hot-key service the units call, over a backend that binds what it is told to (or refuses),
 // and over X11 grabs where there is no X display. Real grabs and key presses: tests/platform/x11.
 #include "platform/linux/HotKeyFacade.h"
+#include "platform/linux/MenuRendering.h"
 #include "platform/linux/X11HotKeys.h"
 #include "tests/fixtures/PlatformTestSupport.h"
 
@@ -74,6 +75,15 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     EXPECT_EQ(backend.bound[4], (HotKeyTrigger{5, true}));
     EXPECT_EQ(refs[2], nullptr);
     EXPECT_NE(refs[3], nullptr);
+    // The units read what the desktop bound per registration, and hear once of a burst of changes.
+    EXPECT_EQ(service->boundKeyText(refs[0]), "Ctrl+Alt+K");
+    EXPECT_EQ(service->boundKeyText(refs[2]), "");
+    int changes = 0;
+    service->setBindingsChangedHandler([&changes] { ++changes; });
+    Q_EMIT backend.bindingsChanged();
+    Q_EMIT backend.bindingsChanged();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(changes, 1);
     // Key codes that are no digit 1 to 5, and modifiers that are none of the four, are refused.
     EventHotKeyRef other = nullptr;
     EXPECT_NE(service->registerEventHotKey(22, optionKey, {0, 7}, service->applicationEventTarget(), 0, &other), noErr);
@@ -93,9 +103,32 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     // The menu shows what the desktop bound (the menu's side: the portal's integration test), as long
     // as the service lasts.
     EXPECT_EQ(HotKeyBindings::boundText(QKeySequence::fromString("Alt+1")), QString("Ctrl+Alt+K"));
+    // GNOME's tray draws no shortcuts: there the key is part of the entry's title.
+    MenuItem channel("Kovra Velmora", "channelSelected:", "1");
+    channel.setKeyEquivalentModifierMask(EventModifierFlagOption);
+    ::setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
+    EXPECT_EQ(shownItem(channel).text, "Kovra Velmora\tCtrl+Alt+K");
+    ::setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
+    EXPECT_EQ(shownItem(channel).text, "Kovra Velmora");
+    EXPECT_EQ(shownItem(channel).shortcut, QKeySequence::fromString("Ctrl+Alt+K"));
+    ::unsetenv("XDG_CURRENT_DESKTOP");
     HotKeyService::install(nullptr);
     service.reset();
     EXPECT_EQ(HotKeyBindings::boundText(QKeySequence::fromString("Alt+1")), std::nullopt);
+}
+
+TEST(HotKeyService, TheBoundKeyIsReadFromWhatTheDesktopSaysOrNotShownAtAll)
+{
+    const std::pair<const char*, const char*> descriptions[] = {{"Press <Alt>1", "Alt+1"}, // GNOME
+                                                                {"Drücken Sie <Control><Alt>1", "Ctrl+Alt+1"},
+                                                                {"<Super><Shift>5", "Meta+Shift+5"},
+                                                                {"Meta+Alt+1", "Meta+Alt+1"}, // Plasma
+                                                                {"Alt+2, Meta+2", "Alt+2"},
+                                                                {"Press any key", ""},
+                                                                {"<Hyper>1", ""},
+                                                                {"", ""}};
+    for (const auto& [description, shown] : descriptions)
+        EXPECT_EQ(readableTrigger(QString::fromUtf8(description)), QString::fromUtf8(shown)) << description;
 }
 
 TEST(HotKeyService, WithoutAnXDisplayEveryRegistrationFailsAndTheAppRunsOn)

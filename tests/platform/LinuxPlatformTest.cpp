@@ -166,7 +166,9 @@ TEST(StatusMenu, ASameShapedModelUpdatesTheShownActionsInPlace)
 
 TEST(Translations, EveryTableTranslatesAllMenuKeys)
 {
-    const char* const keys[] = {"launch_at_login", "keyboard_shortcuts", "hotkey_none", "check_for_updates", "quit"};
+    const char* const keys[] = {
+        "launch_at_login", "keyboard_shortcuts",   "hotkey_none",     "check_for_updates",  "quit",
+        "hotkey_slot",     "shortcut_description", "no_tray_summary", "no_tray_body_gnome", "no_tray_body"};
     for (const char* language : {"en", "de", "fr", "es", "it"}) {
         QTranslator table;
         ASSERT_TRUE(table.load(QStringLiteral(":/translations/kovra-radio_%1.qm").arg(QLatin1String(language))))

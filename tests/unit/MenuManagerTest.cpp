@@ -33,9 +33,14 @@ TEST_F(Tray, MainMenuTopToBottomWithItsActionsAndTargets)
 TEST_F(Tray, SlotSubmenusWithTheirTagsAndChecks)
 {
     storeSlots({"velmora", "", "retired", "", "nimo"});
+    hotKeys.boundKeys = {{0, "Alt+1"}, {1, "Alt+2"}, {4, "Alt+5"}}; // the desktop refused slots 3 and 4
     startWith();
-    EXPECT_EQ(titles(slots()), (Strings{"\u23251: Kovra Velmora", "\u23252: hotkey_none", "\u23253: hotkey_none",
-                                        "\u23254: hotkey_none", "\u23255: Kovra Nimo"}));
+    EXPECT_EQ(titles(slots()), (Strings{"Alt+1: Kovra Velmora", "Alt+2: hotkey_none", "hotkey_slot 3: hotkey_none",
+                                        "hotkey_slot 4: hotkey_none", "Alt+5: Kovra Nimo"}));
+    // The user gives slot 1 other keys in the desktop's settings: its item follows.
+    hotKeys.boundKeys[0] = "Meta+Alt+1";
+    hotKeys.bindingsChanged();
+    EXPECT_EQ(titles(slots())[0], "Meta+Alt+1: Kovra Velmora");
     EXPECT_EQ(each(slotMenu(4), tag), (std::vector<long>{400000, 0, 400001, 400002, 400003}));
     EXPECT_EQ(each(slotMenu(0), state), (std::vector<int>{0, 0, 1, 0, 0}));
     EXPECT_EQ(each(slotMenu(1), state), (std::vector<int>{1, 0, 0, 0, 0}));

@@ -1,0 +1,90 @@
+#!/usr/bin/python3
+# GNOME 48 on Wayland as Debian 13 users meet it, with the app installed: with the AppIndicator extension,
+# the item in the panel and GNOME's question about the shortcuts (cancelled, no key and a warning; added,
+# Alt+1 beside the first channel and a real Alt+1 plays it); without the
+# extension, no tray at all: one notification says how to get the icon, and the keys work meanwhile.
+import time
+
+import waylandshells  # noqa: E402
+
+waylandshells.run_as_desktop_user()
+
+import kovratest  # noqa: E402
+import procutil  # noqa: E402
+from gnome import INDICATOR, KEY_1, KEY_ESC, KEY_LEFTALT, KEY_PLAYPAUSE, GnomeShell  # noqa: E402
+from kovratest import CHANNEL_NAMES  # noqa: E402
+
+
+class Gnome48(kovratest.SessionTest):
+    session_options = {"tray": False, "notifications": False}  # the shell is the notification server
+
+    def start_desktop(self, **options):
+        s = self.start_session()
+        desk = GnomeShell(s, **options)
+        self.addCleanup(desk.stop)
+        desk.start()
+        desk.install_app()
+        return s, desk
+
+    def menu(self, desk, want, message):
+        # The labels of the extension's menu (submenu entries after their own), once `want` holds for them.
+        return procutil.wait_until(lambda: (lambda i: i and want(e for e, _ in i["entries"]) and i)(
+            desk.eval(INDICATOR)), 15, message=message)
+
+    def open_menu(self, desk):
+        # The extension reads the menu's texts afresh as it opens it, as a person sees them.
+        x, y, w, h = desk.eval(INDICATOR)["button"]
+        desk.click(x + w // 2, y + h // 2)
+        procutil.wait_until(lambda: desk.eval(INDICATOR)["open"], 10, message="the extension's menu")
+
+    def test_the_item_and_the_question_about_the_shortcuts_cancelled_and_then_added(self):
+        s, desk = self.start_desktop()
+        started = time.monotonic()
+        app = s.start_app(env=desk.app_env())
+        self.menu(desk, lambda labels: CHANNEL_NAMES[0] in next(labels, ""), "the item in GNOME Shell's panel")
+        print(f"start to tray item in GNOME Shell 48: {time.monotonic() - started:.2f} s", flush=True)
+
+        desk.answer_shortcuts_dialog("Cancel")
+        self.open_menu(desk)
+        entries = [e for e, _ in self.menu(desk, lambda labels: "Slot 1: Kovra Velmora" in labels,
+                                           "the slots by number")["entries"]]
+        self.assertEqual(entries[:3], CHANNEL_NAMES, "no key beside the channels")
+        # (GNOME 48 answers a cancelled question as it answers a failure.)
+        self.assertEqual(app.log().count("kovra-radio: the desktop bound none of the global shortcuts"), 1, app.log())
+        self.assertEqual(app.terminate(), 0, app.log())
+
+        app = s.start_app(env=desk.app_env())
+        desk.save(desk.answer_shortcuts_dialog("Add"), "shortcuts-dialog.png")
+        self.open_menu(desk)
+        indicator = self.menu(desk, lambda labels: "Alt+1: Kovra Velmora" in labels, "the slots by their keys")
+        self.assertEqual([e for e, _ in indicator["entries"][:3]],
+                         [f"{c}\tAlt+{n}" for n, c in enumerate(CHANNEL_NAMES, 1)])
+        desk.save(desk.steady_screenshot(), "menu.png")
+        desk.input.keys(KEY_ESC)  # the menu closes; the key goes to whatever is in front
+        desk.input.keys(KEY_LEFTALT, KEY_1)
+        s.audio.wait_for_channel("velmora", timeout=20)
+        self.assertNotIn("kovra-radio:", app.log())
+        self.assertEqual(app.terminate(), 0, app.log())
+
+    def test_without_the_extension_one_notification_tells_how_to_get_the_icon_and_the_keys_work(self):
+        s, desk = self.start_desktop(appindicator=False)
+        app = s.start_app(env=desk.app_env())
+        desk.answer_shortcuts_dialog("Add")
+        desk.input.keys(KEY_LEFTALT, KEY_1)
+        s.audio.wait_for_channel("velmora", timeout=20)
+        desk.input.keys(KEY_PLAYPAUSE)
+        s.audio.wait_for_silence()
+        self.assertEqual(kovratest.mpris_state(s.bus())[0], "Paused")
+
+        ours = lambda: [n for n in desk.notifications() if n[0] == "Kovra Radio is running"]  # noqa: E731
+        procutil.wait_until(ours, 30, message="the notification")
+        desk.eval("Main.panel.statusArea.dateMenu.menu.open(), true")  # as a click on the clock shows it
+        desk.save(desk.steady_screenshot(), "notification.png")
+        self.assertEqual(len(ours()), 1, desk.notifications())
+        self.assertIn("AppIndicator", ours()[0][1])
+        self.assertEqual(app.log().count("kovra-radio: no system tray"), 1, app.log())
+        self.assertEqual(app.terminate(), 0, app.log())
+
+
+if __name__ == "__main__":
+    kovratest.main()
