@@ -40,7 +40,8 @@ HttpRelayClient::HttpRelayClient(QTcpSocket* socket, HttpRelayWorker& worker, QO
 HttpRelayClient::~HttpRelayClient()
 {
     fetch_.reset();
-    worker_.clientGone(this);
+    if (!closed_)
+        worker_.clientGone(this);
 }
 
 void HttpRelayClient::close()
@@ -51,6 +52,7 @@ void HttpRelayClient::close()
     headDeadline_.stop();
     fetch_.reset();
     socket_->abort();
+    worker_.clientGone(this);
     deleteLater();
 }
 
@@ -59,13 +61,14 @@ void HttpRelayClient::readRequests()
     if (closed_)
         return;
     in_ += socket_->readAll();
-    if (in_.size() > kRequestHeadLimit) {
+    const bool whole = in_.contains("\r\n\r\n") || in_.contains("\n\n");
+    if (in_.size() > kRequestHeadLimit || (!whole && in_.size() == kRequestHeadLimit)) {
         close();
         return;
     }
     if (busy_)
         return;
-    if (in_.contains("\r\n\r\n") || in_.contains("\n\n"))
+    if (whole)
         handleRequest();
     else if (!in_.isEmpty() && !headDeadline_.isActive())
         headDeadline_.start(worker_.limits().head);

@@ -109,40 +109,57 @@ void HttpRelayFetch::abandon(QNetworkReply* reply)
 void HttpRelayFetch::attempt()
 {
     QNetworkReply* reply = upstream_.get(path_, range_, ahead_);
+    const bool first = attempts_.empty();
     attempts_.emplace_back(reply);
-    for (auto signal : {&QNetworkReply::socketStartedConnecting, &QNetworkReply::encrypted, &QNetworkReply::requestSent})
-        connect(reply, signal, this, &HttpRelayFetch::progressed);
+    // Until an answer comes, the first attempt's steps are the host's progress: a later attempt's
+    // handshake says nothing of whether the host answers requests.
+    if (first) {
+        for (auto signal : {&QNetworkReply::socketStartedConnecting, &QNetworkReply::encrypted})
+            connect(reply, signal, this, &HttpRelayFetch::progressed);
+        connect(reply, &QNetworkReply::requestSent, this, [this] {
+            sent_ = true;
+            progressed();
+        });
+    }
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
-        progressed();
-        if (winner_ || !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-            return;
-        // The first answer wins; the other attempts are no longer needed.
-        winner_ = reply;
-        for (const auto& other : attempts_) {
-            if (other && other != reply)
-                abandon(other);
-        }
-        attempts_.assign({winner_});
-        Q_EMIT answered();
+        if (!winner_ && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+            win(reply);
+        if (reply == winner_)
+            progressed();
     });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        if (reply != winner_)
+            return;
         progressed();
-        if (reply == winner_)
-            Q_EMIT readyRead();
+        Q_EMIT readyRead();
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { attemptFinished(reply); });
-    progressed();
+    if (first)
+        progressed();
+}
+
+void HttpRelayFetch::win(QNetworkReply* reply)
+{
+    // The first answer wins; the other attempts are no longer needed.
+    winner_ = reply;
+    for (const auto& other : attempts_) {
+        if (other && other != reply)
+            abandon(other);
+    }
+    attempts_.assign({winner_});
+    Q_EMIT answered();
 }
 
 void HttpRelayFetch::progressed()
 {
     lastProgress_ = std::chrono::steady_clock::now();
-    watchdog_.start(winner_ ? limits_.stall : limits_.retryAfter);
+    watchdog_.start(winner_ ? limits_.stall : std::min(limits_.stall, limits_.retryAfter));
 }
 
 void HttpRelayFetch::checkProgress()
 {
-    const auto quiet = std::chrono::steady_clock::now() - lastProgress_;
+    using std::chrono::milliseconds;
+    const auto quiet = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - lastProgress_);
     if (quiet >= limits_.stall) {
         qCDebug(lcRelay) << path_ << "no progress: given up";
         // The connections it went out on may all lead nowhere now.
@@ -150,24 +167,19 @@ void HttpRelayFetch::checkProgress()
         end(true);
         return;
     }
-    if (winner_) {
-        watchdog_.start(std::chrono::duration_cast<std::chrono::milliseconds>(limits_.stall - quiet));
+    watchdog_.start(std::min(limits_.stall - quiet, winner_ ? limits_.stall : limits_.retryAfter));
+    // Asked, and no answer yet: asked again on a fresh connection, the first attempt kept in the
+    // race (its answer may be on the way) and the oldest of the others making room.
+    if (winner_ || !sent_)
         return;
-    }
-    // Not answered yet: once more on a fresh connection, the oldest attempt making room.
     qCDebug(lcRelay) << path_ << "no answer yet: asked again";
     attempts_.erase(std::remove(attempts_.begin(), attempts_.end(), nullptr), attempts_.end());
     if (attempts_.size() >= kMaxAttempts) {
-        abandon(attempts_.front());
-        attempts_.erase(attempts_.begin());
+        abandon(attempts_[1]);
+        attempts_.erase(attempts_.begin() + 1);
     }
     upstream_.startAfresh();
-    const auto last = lastProgress_;
     attempt();
-    // A new attempt is not progress of the host's.
-    lastProgress_ = last;
-    watchdog_.start(std::min(limits_.retryAfter, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                     limits_.stall - (std::chrono::steady_clock::now() - last))));
 }
 
 void HttpRelayFetch::attemptFinished(QNetworkReply* reply)
@@ -180,13 +192,8 @@ void HttpRelayFetch::attemptFinished(QNetworkReply* reply)
     attempts_.erase(std::remove(attempts_.begin(), attempts_.end(), reply), attempts_.end());
     if (hasStatus && !winner_) {
         // Answered and ended in one go (metaDataChanged came with finished).
-        winner_ = reply;
-        for (const auto& other : attempts_) {
-            if (other)
-                abandon(other);
-        }
-        attempts_.assign({winner_});
-        Q_EMIT answered();
+        attempts_.push_back(reply);
+        win(reply);
         end(false);
         return;
     }

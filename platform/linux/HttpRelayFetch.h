@@ -74,6 +74,7 @@ Q_SIGNALS:
 
 private:
     void attempt();
+    void win(QNetworkReply* reply);
     void progressed();
     void checkProgress();
     void attemptFinished(QNetworkReply* reply);
@@ -89,6 +90,7 @@ private:
     QPointer<QNetworkReply> winner_;
     QTimer watchdog_{this};
     std::chrono::steady_clock::time_point lastProgress_;
+    bool sent_ = false;
     bool timedOut_ = false;
     bool finished_ = false;
 };

@@ -68,10 +68,10 @@ void HttpRelayWorker::accept()
         }
         // At the cap the longest-waiting stranger makes room; with none, the newcomer is turned away.
         while (connections_ >= limits_.maxConnections && !strangers_.empty()) {
-            if (QPointer<HttpRelayClient> oldest = strangers_.front(); oldest)
+            const QPointer<HttpRelayClient> oldest = strangers_.front();
+            strangers_.pop_front();
+            if (oldest)
                 oldest->close();
-            else
-                strangers_.pop_front();
         }
         if (connections_ >= limits_.maxConnections) {
             socket->abort();
