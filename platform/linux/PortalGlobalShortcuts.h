@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/linux/HotKeyBackend.h"
+#include "platform/linux/PortalAnswers.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -47,7 +48,7 @@ private:
     void bindShortcuts();
     void syncLater();
     void request(const QString& method, QList<QVariant> arguments, QVariantMap options, Results then);
-    void takeBound(const QVariantMap& results);
+    void takeBound(const PortalBindings& bindings);
     void dropSession(bool retry);
     void release(int slot);
 

@@ -32,8 +32,8 @@ public:
     {
         QProcess::execute(QStringLiteral("openssl"),
                           {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                           "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
-                           "-keyout", dir + "/key.pem", "-out", dir + "/cert.pem"});
+                           "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                           dir + "/key.pem", "-out", dir + "/cert.pem"});
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         tls.setLocalCertificate(QSslCertificate::fromPath(dir + "/cert.pem").value(0));
         tls.setPrivateKey(QSslKey(kovra_test::readFile(dir + "/key.pem"), QSsl::Ec));
@@ -56,7 +56,8 @@ private:
     {
         connect(socket, &QSslSocket::disconnected, this, [this, socket] { ++closed, socket->deleteLater(); });
         connect(socket, &QSslSocket::readyRead, this, [this, socket, number] {
-            static const QRegularExpression kRange(QStringLiteral("\r\nRange: ([^\r]*)"), QRegularExpression::CaseInsensitiveOption);
+            static const QRegularExpression kRange(QStringLiteral("\r\nRange: ([^\r]*)"),
+                                                   QRegularExpression::CaseInsensitiveOption);
             in_[socket] += socket->readAll();
             for (qsizetype end; (end = in_[socket].indexOf("\r\n\r\n")) >= 0; in_[socket].remove(0, end + 4)) {
                 const QString head = QString::fromLatin1(in_[socket].left(end));
@@ -66,7 +67,8 @@ private:
                 if (hanging.contains(path))
                     continue;
                 const QByteArray body = "200 " + path.toLatin1() + " " + range;
-                socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
+                              + body);
             }
         });
     }
@@ -142,13 +144,14 @@ TEST_F(Relay, OnlyTheChannelsFilesAndAPlainRangeGoOn)
     EXPECT_TRUE(peer.send(get(segment, "Range: bytes=5-\r\n")).reply().endsWith("200 /radio_a/kovra_a_1.ts bytes=5-"));
     // A range of any other shape is not passed on; the file comes whole.
     EXPECT_TRUE(peer.send(get(segment, "Range: bytes=1-2,4-5\r\n")).reply().endsWith("kovra_a_1.ts "));
-    for (const char* path : {"/radio_a/.", "/radio_a/..", "/radio_a/.hidden", "/radio_b/kovra_b.m3u8",
-                                   "/radio_a//x", "/radio_a/%2e%2e"}) {
+    for (const char* path :
+         {"/radio_a/.", "/radio_a/..", "/radio_a/.hidden", "/radio_b/kovra_b.m3u8", "/radio_a//x", "/radio_a/%2e%2e"}) {
         Peer other(port);
         EXPECT_TRUE(other.send(get(prefix + path)).reply().startsWith("HTTP/1.1 404")) << path;
     }
     Peer wrongToken(port);
-    EXPECT_TRUE(wrongToken.send(get("/" + QByteArray(32, '0') + "/radio_a/kovra_a.m3u8")).reply().startsWith("HTTP/1.1 404"));
+    EXPECT_TRUE(
+        wrongToken.send(get("/" + QByteArray(32, '0') + "/radio_a/kovra_a.m3u8")).reply().startsWith("HTTP/1.1 404"));
     // A bare CR could start a header line of its own upstream: the request is refused.
     Peer smuggler(port);
     EXPECT_TRUE(smuggler.send(get(segment, "Range: bytes=0-\rX-Evil: 1\r\n")).reply().startsWith("HTTP/1.1 400"));
