@@ -11,6 +11,8 @@
 #include <iterator>
 #include <utility>
 
+#include <malloc.h>
+
 namespace platform::linux_impl {
 
 namespace {
@@ -27,6 +29,8 @@ constexpr auto kAheadSpacing = 2s;
 // A fetch ahead that nobody asked for is dropped this long after the menu closed (the choice made
 // in it reaches us a moment after the close).
 constexpr auto kDropAfterClose = 1500ms;
+// A crowd of connections: once they have gone, the memory they held goes back to the system.
+constexpr int kCrowd = 32;
 // Playlists and the one segment fetched ahead of the media core are read whole, up to this size.
 constexpr qint64 kBufferedLimit = qint64(8) << 20;
 constexpr qsizetype kLiveStartOffset = 3;
@@ -78,7 +82,7 @@ void HttpRelayWorker::accept()
             socket->deleteLater();
             continue;
         }
-        ++connections_;
+        peak_ = std::max(peak_, ++connections_);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         strangers_.emplace_back(new HttpRelayClient(socket, *this, &clients_));
     }
@@ -88,6 +92,11 @@ void HttpRelayWorker::clientGone(HttpRelayClient* client)
 {
     --connections_;
     strangers_.remove(client);
+    // Freed, the crowd's buffers would stay with the process: the allocator keeps what it had.
+    if (peak_ >= kCrowd && connections_ <= kCrowd / 8) {
+        peak_ = connections_;
+        malloc_trim(0);
+    }
     // A fetch nobody waits for any more is given up, unless it is one we keep for later.
     const auto all = pending_;
     for (const auto& pending : all) {

@@ -92,6 +92,7 @@ private:
     std::vector<std::shared_ptr<Pending>> pending_;
     QTimer dropTimer_{this};
     int connections_ = 0;
+    int peak_ = 0;
     // Connections that have not yet shown the secret path, oldest first: the first to make room.
     std::list<QPointer<HttpRelayClient>> strangers_;
     // Last, so its connections go first, while what they refer to is still there.
