@@ -192,7 +192,7 @@ void HttpRelayFetch::attemptFinished(QNetworkReply* reply)
     attempts_.erase(std::remove(attempts_.begin(), attempts_.end(), reply), attempts_.end());
     if (hasStatus && !winner_) {
         // Answered and ended in one go (metaDataChanged came with finished).
-        attempts_.push_back(reply);
+        attempts_.emplace_back(reply);
         win(reply);
         end(false);
         return;

@@ -33,8 +33,7 @@ std::optional<RelayRequest> parseRequestHead(QByteArrayView head)
     if (head.contains('\0'))
         return std::nullopt;
     const QList<QByteArray> lines = head.toByteArray().split('\n');
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray& line = lines[i];
+    for (const QByteArray& line : lines) {
         const qsizetype cr = line.indexOf('\r');
         if (cr >= 0 && cr != line.size() - 1)
             return std::nullopt;

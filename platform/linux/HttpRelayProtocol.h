@@ -13,7 +13,7 @@
 namespace platform::linux_impl {
 
 // A request head grows no larger than this; a connection that sends more without ending it is dropped.
-constexpr qsizetype kRequestHeadLimit = 16 * 1024;
+constexpr qsizetype kRequestHeadLimit = qsizetype(16) * 1024;
 
 struct RelayRequest {
     QByteArray method;

@@ -170,11 +170,10 @@ bool HttpRelayWorker::fresh(const QString& path) const
 
 std::shared_ptr<HttpRelayWorker::Pending> HttpRelayWorker::pendingFor(const QString& path) const
 {
-    for (auto it = pending_.rbegin(); it != pending_.rend(); ++it) {
-        if ((*it)->path == path)
-            return Clock::now() - (*it)->started < kPlaylistFresh ? *it : nullptr;
-    }
-    return nullptr;
+    // The latest fetch of the file, while it is young enough to wait for.
+    const auto latest =
+        std::find_if(pending_.rbegin(), pending_.rend(), [&](const auto& p) { return p->path == path; });
+    return latest != pending_.rend() && Clock::now() - (*latest)->started < kPlaylistFresh ? *latest : nullptr;
 }
 
 void HttpRelayWorker::drop(const std::shared_ptr<Pending>& pending)

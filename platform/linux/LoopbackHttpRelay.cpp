@@ -69,7 +69,8 @@ bool LoopbackHttpRelay::ensureRunning()
         return false;
     if (worker_)
         return true;
-    const auto [fd, port] = listenOnLoopback();
+    const auto [listening, port] = listenOnLoopback();
+    const int fd = listening;
     if (fd < 0) {
         qCWarning(lcRelay) << "cannot listen on the loopback interface; streams go to the server directly";
         stopped_ = true;
