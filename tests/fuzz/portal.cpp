@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 using namespace platform::linux_impl;
@@ -46,6 +47,11 @@ DBusConnection* sender = nullptr;
 void sendAndWait(DBusMessage* message)
 {
     const int before = receiver->delivered;
+    // Never more than a message's signature may hold (each argument's is bounded, not their sum).
+    if (std::strlen(dbus_message_get_signature(message)) > 200) {
+        dbus_message_unref(message);
+        return;
+    }
     dbus_connection_send(sender, message, nullptr);
     dbus_connection_flush(sender);
     dbus_message_unref(message);
