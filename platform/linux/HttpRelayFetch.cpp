@@ -160,6 +160,12 @@ void HttpRelayFetch::checkProgress()
 {
     using std::chrono::milliseconds;
     const auto quiet = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - lastProgress_);
+    // Bytes in hand that the reader takes no more of for now (a paused media core with a full cache):
+    // it is the reader that waits, not the host that stalls.
+    if (winner_ && winner_->readBufferSize() > 0 && winner_->bytesAvailable() > 0) {
+        progressed();
+        return;
+    }
     if (quiet >= limits_.stall) {
         qCDebug(lcRelay) << path_ << "no progress: given up";
         // The connections it went out on may all lead nowhere now.

@@ -66,7 +66,8 @@ private:
                 requests.emplace_back(number, path, range);
                 if (hanging.contains(path))
                     continue;
-                const QByteArray body = "200 " + path.toLatin1() + " " + range;
+                const QByteArray body =
+                    path.contains("big") ? QByteArray(4 << 20, 'x') : "200 " + path.toLatin1() + " " + range;
                 socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
                               + body);
             }
@@ -179,6 +180,16 @@ TEST_F(Relay, AHungHostIsAskedAgainOnFreshConnectionsAndGivenUpWithoutProgress)
     Peer next(port);
     EXPECT_TRUE(next.send(get(prefix + "/radio_a/kovra_a_3.ts")).reply().startsWith("HTTP/1.1 200"));
     EXPECT_GT(std::get<0>(host->requests.back()), before);
+}
+
+TEST_F(Relay, AReaderThatTakesNoMoreForAWhileIsNotTakenForAHungHost)
+{
+    Peer slow(port);
+    slow.socket.setReadBufferSize(64 * 1024);
+    slow.send(get(prefix + "/radio_a/big.ts"));
+    runUntil([] { return false; }, int(limits.stall.count()) * 2);
+    const QByteArray reply = slow.reply();
+    EXPECT_EQ(reply.size() - reply.indexOf("\r\n\r\n") - 4, 4 << 20) << "cut while it was not read";
 }
 
 TEST_F(Relay, AFetchNobodyWaitsForIsCancelled)
