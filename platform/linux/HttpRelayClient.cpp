@@ -99,8 +99,6 @@ void HttpRelayClient::respond(int status, const QByteArray& headers, const QByte
     if (closed_)
         return;
     socket_->write(responseHead(status, headers, body.size(), false, keepAlive_) + body);
-    // Written now rather than when the loop next finds the socket writable: one wakeup less.
-    socket_->flush();
     done();
 }
 
@@ -139,7 +137,6 @@ void HttpRelayClient::sendHead()
         keepAlive_ = false;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     socket_->write(responseHead(status, passedHeaders(*reply), expected_, chunked_, keepAlive_));
-    socket_->flush();
 }
 
 void HttpRelayClient::write(const QByteArray& body)
@@ -155,7 +152,6 @@ void HttpRelayClient::pump()
         return;
     while (reply->bytesAvailable() > 0 && socket_->bytesToWrite() < kBacklog)
         write(reply->read(qint64(64) * 1024));
-    socket_->flush();
 }
 
 void HttpRelayClient::streamFinished()
@@ -182,7 +178,6 @@ void HttpRelayClient::streamFinished()
     }
     if (chunked_)
         socket_->write(chunk({}));
-    socket_->flush();
     done();
 }
 

@@ -188,6 +188,7 @@ TEST_F(Relay, AReaderThatTakesNoMoreForAWhileIsNotTakenForAHungHost)
     slow.socket.setReadBufferSize(64 * 1024);
     slow.send(get(prefix + "/radio_a/big.ts"));
     runUntil([] { return false; }, int(limits.stall.count()) * 2);
+    slow.socket.setReadBufferSize(0);
     const QByteArray reply = slow.reply();
     EXPECT_EQ(reply.size() - reply.indexOf("\r\n\r\n") - 4, 4 << 20) << "cut while it was not read";
 }
