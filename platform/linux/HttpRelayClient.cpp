@@ -1,3 +1,4 @@
+// One local connection to the relay, from its request heads to the end of each response.
 #include "platform/linux/HttpRelayClient.h"
 
 #include "platform/linux/HttpRelayCommon.h"

@@ -1,3 +1,4 @@
+// Fetches from the stream host for the relay: attempts, their deadlines, and fresh connections after a hang.
 #include "platform/linux/HttpRelayFetch.h"
 
 #include "platform/linux/FeedUpdater.h"

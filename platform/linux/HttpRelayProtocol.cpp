@@ -1,3 +1,4 @@
+// Reading request heads and writing response heads and chunks for the loopback relay.
 #include "platform/linux/HttpRelayProtocol.h"
 
 #include <QList>

@@ -1,3 +1,4 @@
+// The relay's thread-side half: its listener and bounds, and how each request is answered.
 #include "platform/linux/HttpRelayWorker.h"
 
 #include "platform/linux/HttpRelayCommon.h"

@@ -1,3 +1,4 @@
+// Decoding the desktop portal's answers, each value only once its type is the interface's.
 #include "platform/linux/PortalAnswers.h"
 
 #include <QDBusArgument>
