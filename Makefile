@@ -5,7 +5,7 @@ BUILD_TYPE ?= RelWithDebInfo
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-desktops unit integration faults sanitize sanitize-ci test-trixie bench install package format format-check lint clean
+.PHONY: all deps configure build run test test-desktops unit integration faults sanitize sanitize-ci fuzz test-trixie bench install package format format-check lint clean
 
 all: build
 
@@ -79,6 +79,26 @@ sanitize-ci: SANITIZE_LABELS = unit|integration
 sanitize-ci: SANITIZE_TESTS = ^([A-Z].*|integration\.test_(menu|tray_lifecycle|mpris))$$
 sanitize-ci: sanitize
 
+# libFuzzer (clang, with ASan and UBSan) on what others send the app: the relay's request heads, the
+# update feed, the settings file, the portal's answers; each target FUZZ_SECONDS long from its seeds
+# (tests/fuzz/corpus), what it learns kept in $(FUZZ_BUILD)/corpus. A finding fails the target and is
+# left in $(FUZZ_BUILD)/findings: mend it and add it to the seeds as a regression case.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= relay_head appcast settings portal
+fuzz:
+	@scripts/install-deps --fuzz
+	@cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(FUZZ_BUILD)
+	@status=0; for t in $(FUZZ_TARGETS); do \
+		mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/findings; \
+		dict=tests/fuzz/$$t.dict; [ -f $$dict ] && dict=-dict=$$dict || dict=; \
+		if $(FUZZ_BUILD)/fuzz_$$t $(FUZZ_BUILD)/corpus/$$t tests/fuzz/corpus/$$t $$dict -max_total_time=$(FUZZ_SECONDS) \
+			-print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/findings/$$t- >$(FUZZ_BUILD)/$$t.log 2>&1; then \
+			echo "fuzz $$t: $$(grep -E '^#[0-9]+.*DONE' $(FUZZ_BUILD)/$$t.log | sed 's/ *DONE */ /')"; \
+		else status=1; tail -n 60 $(FUZZ_BUILD)/$$t.log; echo "fuzz $$t: FOUND A FAULT (see $(FUZZ_BUILD)/findings)"; fi; \
+	done; exit $$status
+
 # The whole suite and `make run ONCE=1` again inside a Debian 13 root (debootstrap; needs root, cached
 # in /var/cache/kovra-radio), for the newer Qt, mpv, GCC and FFmpeg.
 test-trixie: deps
@@ -108,4 +128,4 @@ lint: configure
 	@git ls-files 'src/*.cpp' 'platform/*.cpp' | xargs -P2 -n4 clang-tidy -p $(BUILD) --quiet
 
 clean:
-	@rm -rf $(BUILD) $(SANITIZE_BUILD)
+	@rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

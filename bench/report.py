@@ -136,6 +136,11 @@ def report(r, quick, path):
     # the long pause, after which the stream is dropped (next rows).
     w(f"| idle wakeups, paused briefly (stream kept until the long-pause drop) | {ip['wakeups_per_s']:.2f}/s "
       f"| | | | |")
+    pt = r.get("pause_10s_threads")
+    if pt is not None:
+        relay = sum(v for k, v in pt.items() if k.startswith(("kovra-relay", "QNetworkAccessM")))
+        w(f"| the relay's two threads, 10 s into a pause ({r['pause_10s_requests_per_s']:.1f} requests/s of the "
+          f"paused media core) | {relay:.2f}/s | | | < 1/s | {verdict(relay < 1)} |")
     lp = r.get("long_play")
     if lp:
         grew = lp["growth_last_half"] / 2**20
@@ -189,6 +194,7 @@ def report(r, quick, path):
     w(f"- new HTTPS connections per first sound (counted at the relay): ours {r.get('ours_connections_per_start')}, "
       f"mpv {r.get('mpv_connections_per_start')}, mpv with our engine's options "
       f"{r.get('mpv_tuned_connections_per_start')}")
+    w(f"- wakeups per thread (per s) 10 s into a pause: {json.dumps(r.get('pause_10s_threads'))}")
     w(f"- idle wakeups per thread (per s), paused after playing: {json.dumps(r.get('idle_paused_threads'))}; "
       f"nothing played: {json.dumps(r.get('idle_fresh_threads'))}")
     w(f"- load average (1, 5, 15 min) at the start: {' '.join(r.get('load_start') or ['not recorded'])}; "

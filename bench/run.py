@@ -113,6 +113,7 @@ class Bench:
             self.switches()
             self.idle_footprint("idle_paused")
             self.playing_footprint()
+            self.pause_wakeups()
             self.far_server()
             self.long_listening()
         finally:
@@ -149,6 +150,14 @@ class Bench:
         self.r[key].update({k.lower(): v for k, v in proc_rss_split(pid).items()})
         self.r[key + "_threads"] = per_thread
         log(key, self.r[key])
+
+    def pause_wakeups(self):
+        # 10 s into a pause (playing_footprint ends by pausing), per thread, with the requests the
+        # paused media core made meanwhile: they are all the relay's threads have to wake for.
+        time.sleep(10)
+        t0 = time.monotonic()
+        self.idle_footprint("pause_10s")
+        self.r["pause_10s_requests_per_s"] = len(self.s.broadcaster.requests(since=t0)) / (time.monotonic() - t0)
 
     def playing_footprint(self):
         seconds = 30 if not self.quick else 10

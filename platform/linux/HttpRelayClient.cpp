@@ -1,3 +1,4 @@
+// One local connection to the relay, from its request heads to the end of each response.
 #include "platform/linux/HttpRelayClient.h"
 
 #include "platform/linux/HttpRelayCommon.h"
@@ -13,77 +14,92 @@ namespace {
 
 // Bytes queued towards the media core before we stop reading from the server.
 constexpr qint64 kBacklog = qint64(256) * 1024;
-constexpr int kHeadLimit = 16 * 1024;
 
 } // namespace
 
-HttpRelayClient::HttpRelayClient(QTcpSocket* socket, HttpRelayWorker& worker)
-    : QObject(&worker), socket_(socket), worker_(worker)
+HttpRelayClient::HttpRelayClient(QTcpSocket* socket, HttpRelayWorker& worker, QObject* parent)
+    : QObject(parent), socket_(socket), worker_(worker)
 {
     socket_->setParent(this);
+    // Never more than one request head (and what pipelines behind it) read from the kernel.
+    socket_->setReadBufferSize(kRequestHeadLimit);
     connect(socket_, &QTcpSocket::readyRead, this, &HttpRelayClient::readRequests);
     connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
-        if (reply_)
+        if (fetch_)
             pump();
     });
-    connect(socket_, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    connect(socket_, &QTcpSocket::disconnected, this, &HttpRelayClient::close);
+    headDeadline_.setSingleShot(true);
+    connect(&headDeadline_, &QTimer::timeout, this, [this] {
+        qCDebug(lcRelay) << "no whole request head in time";
+        close();
+    });
+    headDeadline_.start(worker_.limits().head);
     readRequests();
+}
+
+HttpRelayClient::~HttpRelayClient()
+{
+    fetch_.reset();
+    if (!closed_)
+        worker_.clientGone(this);
+}
+
+void HttpRelayClient::close()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    headDeadline_.stop();
+    fetch_.reset();
+    socket_->abort();
+    worker_.clientGone(this);
+    deleteLater();
 }
 
 void HttpRelayClient::readRequests()
 {
+    if (closed_)
+        return;
     in_ += socket_->readAll();
-    if (in_.size() > kHeadLimit) {
-        socket_->abort();
-        deleteLater();
+    const bool whole = in_.contains("\r\n\r\n") || in_.contains("\n\n");
+    if (in_.size() > kRequestHeadLimit || (!whole && in_.size() == kRequestHeadLimit)) {
+        close();
         return;
     }
-    if (!busy_ && in_.contains("\r\n\r\n"))
+    if (busy_)
+        return;
+    if (whole)
         handleRequest();
+    else if (!in_.isEmpty() && !headDeadline_.isActive())
+        headDeadline_.start(worker_.limits().head);
 }
 
 void HttpRelayClient::handleRequest()
 {
-    const int end = int(in_.indexOf("\r\n\r\n"));
-    const QByteArray head = in_.left(end);
-    in_.remove(0, end + 4);
-    const QList<QByteArray> lines = head.split('\n');
-    const QList<QByteArray> request = lines.front().trimmed().split(' ');
-    QByteArray range;
-    QByteArray connection;
-    bool hasBody = false;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const int colon = int(lines[i].indexOf(':'));
-        if (colon <= 0)
-            continue;
-        const QByteArray name = lines[i].left(colon).trimmed().toLower();
-        const QByteArray value = lines[i].mid(colon + 1).trimmed();
-        if (name == "range")
-            range = value;
-        else if (name == "connection")
-            connection = value.toLower();
-        else if ((name == "content-length" && value != "0") || name == "transfer-encoding")
-            hasBody = true;
-    }
+    const qsizetype crlf = in_.indexOf("\r\n\r\n");
+    const qsizetype lf = in_.indexOf("\n\n");
+    const qsizetype end = crlf >= 0 && (lf < 0 || crlf < lf) ? crlf : lf;
+    const qsizetype blank = end == crlf ? 4 : 2;
+    const auto request = parseRequestHead(QByteArrayView(in_).first(end));
+    in_.remove(0, end + blank);
+    headDeadline_.stop();
     busy_ = true;
-    http11_ = request.size() == 3 && request[2] == "HTTP/1.1";
-    keepAlive_ = http11_ ? connection != "close" : connection == "keep-alive";
-    if (request.size() != 3 || !request[2].startsWith("HTTP/1.") || hasBody) {
-        keepAlive_ = false;
+    keepAlive_ = request && request->keepAlive && !request->hasBody;
+    http11_ = !request || request->http11;
+    if (!request || request->hasBody)
         fail(400);
-    } else if (request[0] != "GET") {
-        keepAlive_ = false;
+    else if (request->method != "GET")
         fail(405);
-    } else {
-        worker_.handle(this, request[1], range, requests_++ == 0);
-    }
+    else
+        worker_.handle(this, *request, requests_++ == 0);
 }
 
 void HttpRelayClient::respond(int status, const QByteArray& headers, const QByteArray& body)
 {
-    socket_->write("HTTP/1.1 " + QByteArray::number(status) + " Relayed\r\n" + headers
-                   + "Content-Length: " + QByteArray::number(body.size())
-                   + "\r\nConnection: " + (keepAlive_ ? "keep-alive" : "close") + "\r\n\r\n" + body);
+    if (closed_)
+        return;
+    socket_->write(responseHead(status, headers, body.size(), false, keepAlive_) + body);
     done();
 }
 
@@ -93,83 +109,80 @@ void HttpRelayClient::fail(int status)
     respond(status, {}, {});
 }
 
-void HttpRelayClient::stream(QNetworkReply* reply)
+void HttpRelayClient::stream(HttpRelayFetch* fetch)
 {
-    reply_ = reply;
+    fetch->setParent(this);
+    fetch_.reset(fetch);
     headSent_ = false;
     sent_ = 0;
     expected_ = -1;
-    reply_->setReadBufferSize(kBacklog);
-    connect(reply_, &QNetworkReply::metaDataChanged, this, &HttpRelayClient::sendHead);
-    connect(reply_, &QNetworkReply::readyRead, this, &HttpRelayClient::pump);
-    connect(reply_, &QNetworkReply::finished, this, &HttpRelayClient::streamFinished);
+    connect(fetch, &HttpRelayFetch::answered, this, [this] {
+        fetch_->reply()->setReadBufferSize(kBacklog);
+        sendHead();
+    });
+    connect(fetch, &HttpRelayFetch::readyRead, this, &HttpRelayClient::pump);
+    connect(fetch, &HttpRelayFetch::finished, this, &HttpRelayClient::streamFinished);
 }
 
 void HttpRelayClient::sendHead()
 {
-    const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (headSent_ || !status.isValid())
+    QNetworkReply* reply = fetch_->reply();
+    if (headSent_ || !reply)
         return;
     headSent_ = true;
-    const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     expected_ = length.isValid() ? length.toLongLong() : -1;
     // Without a length only the chunk framing lets the media core tell a cut from the end.
     chunked_ = expected_ < 0 && http11_;
     if (expected_ < 0 && !http11_)
         keepAlive_ = false;
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status.toInt()) + " Relayed\r\n" + passedHeaders(*reply_);
-    head += chunked_         ? QByteArray("Transfer-Encoding: chunked\r\n")
-            : expected_ >= 0 ? "Content-Length: " + QByteArray::number(expected_) + "\r\n"
-                             : QByteArray();
-    head += QByteArray("Connection: ") + (keepAlive_ ? "keep-alive" : "close") + "\r\n\r\n";
-    socket_->write(head);
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    socket_->write(responseHead(status, passedHeaders(*reply), expected_, chunked_, keepAlive_));
+}
+
+void HttpRelayClient::write(const QByteArray& body)
+{
+    socket_->write(chunked_ ? chunk(body) : body);
+    sent_ += body.size();
 }
 
 void HttpRelayClient::pump()
 {
-    sendHead();
-    if (!headSent_)
+    QNetworkReply* reply = fetch_->reply();
+    if (!headSent_ || !reply || !reply->isOpen())
         return;
-    while (reply_->bytesAvailable() > 0 && socket_->bytesToWrite() < kBacklog) {
-        const QByteArray data = reply_->read(qint64(64) * 1024);
-        if (chunked_)
-            socket_->write(QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n");
-        else
-            socket_->write(data);
-        sent_ += data.size();
-    }
+    while (reply->bytesAvailable() > 0 && socket_->bytesToWrite() < kBacklog)
+        write(reply->read(qint64(64) * 1024));
 }
 
 void HttpRelayClient::streamFinished()
 {
-    QNetworkReply* reply = reply_;
-    const bool cut = transportFailed(reply->error());
-    if (!headSent_ && (cut || !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())) {
-        // No answer from the server at all (refused, TLS failed, reset): a gateway error.
-        qCDebug(lcRelay) << "no answer:" << reply->error();
-        dropReply();
-        fail(502);
+    QNetworkReply* reply = fetch_->reply();
+    if (!headSent_) {
+        // No answer from the server at all (refused, TLS failed, reset, hung): a gateway error.
+        qCDebug(lcRelay) << "no answer:" << (reply ? reply->error() : QNetworkReply::TimeoutError);
+        const int status = fetch_->timedOut() ? 504 : 502;
+        dropFetch();
+        fail(status);
         return;
     }
-    sendHead();
-    while (reply->bytesAvailable() > 0) {
-        const QByteArray data = reply->readAll();
-        socket_->write(chunked_ ? QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n" : data);
-        sent_ += data.size();
-    }
-    dropReply();
+    const bool cut = !reply || transportFailed(reply->error());
+    if (reply && reply->isOpen())
+        write(reply->readAll());
+    dropFetch();
     if (cut || (expected_ >= 0 && sent_ != expected_)) {
         // Cut off mid-transfer: so is the media core's copy, without the end that would mark it whole.
         qCDebug(lcRelay) << "cut after" << sent_ << "bytes";
         socket_->flush();
-        socket_->abort();
-        deleteLater();
+        close();
         return;
     }
     if (chunked_)
-        socket_->write("0\r\n\r\n");
+        socket_->write(chunk({}));
     done();
 }
+
+void HttpRelayClient::dropFetch() { fetch_.reset(); }
 
 void HttpRelayClient::done()
 {
@@ -178,20 +191,10 @@ void HttpRelayClient::done()
         socket_->disconnectFromHost();
         return;
     }
-    if (in_.contains("\r\n\r\n"))
+    if (in_.contains("\n\n") || in_.contains("\r\n\r\n"))
         QMetaObject::invokeMethod(this, &HttpRelayClient::readRequests, Qt::QueuedConnection);
-}
-
-void HttpRelayClient::dropReply()
-{
-    if (!reply_)
-        return;
-    QNetworkReply* reply = reply_;
-    reply_ = nullptr;
-    reply->disconnect(this);
-    if (!reply->isFinished())
-        reply->abort();
-    reply->deleteLater();
+    else if (!in_.isEmpty())
+        headDeadline_.start(worker_.limits().head);
 }
 
 } // namespace platform::linux_impl

@@ -1,25 +1,30 @@
+// One local connection to the relay: its requests read one at a time within the head deadline, and
+// each answered whole from a fetch read ahead or by streaming the stream host's reply as it comes.
 #pragma once
 
+#include "platform/linux/HttpRelayFetch.h"
+#include "platform/linux/HttpRelayProtocol.h"
+
 #include <QByteArray>
-#include <QNetworkReply>
 #include <QObject>
-#include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace platform::linux_impl {
 
 class HttpRelayWorker;
 
-// One connection of the media core: requests one at a time, each answered from a playlist
-// fetch or by streaming the server's reply.
 class HttpRelayClient : public QObject {
 public:
-    HttpRelayClient(QTcpSocket* socket, HttpRelayWorker& worker);
-    ~HttpRelayClient() override { dropReply(); }
+    HttpRelayClient(QTcpSocket* socket, HttpRelayWorker& worker, QObject* parent);
+    ~HttpRelayClient() override;
 
     void respond(int status, const QByteArray& headers, const QByteArray& body);
     void fail(int status);
-    void stream(QNetworkReply* reply);
+    // Streams what `fetch` brings (the client owns it from now on).
+    void stream(HttpRelayFetch* fetch);
+    // Drops the connection at once.
+    void close();
 
 private:
     void readRequests();
@@ -27,17 +32,20 @@ private:
     void sendHead();
     void pump();
     void streamFinished();
+    void write(const QByteArray& body);
     void done();
-    void dropReply();
+    void dropFetch();
 
     QTcpSocket* socket_;
     HttpRelayWorker& worker_;
     QByteArray in_;
+    QTimer headDeadline_{this};
     bool busy_ = false;
+    bool closed_ = false;
     int requests_ = 0;
     bool keepAlive_ = true;
     bool http11_ = true;
-    QPointer<QNetworkReply> reply_;
+    HttpRelayFetchHandle fetch_;
     bool headSent_ = false;
     bool chunked_ = false;
     qint64 expected_ = -1;

@@ -1,17 +1,18 @@
+// The relay's thread-side half: its listener and bounds, and how each request is answered.
 #include "platform/linux/HttpRelayWorker.h"
 
-#include "platform/linux/FeedUpdater.h"
 #include "platform/linux/HttpRelayCommon.h"
 
 #include <QNetworkRequest>
 #include <QRegularExpression>
 #include <QTcpSocket>
-#include <QUrl>
 #include <QVariant>
 
 #include <algorithm>
 #include <iterator>
 #include <utility>
+
+#include <malloc.h>
 
 namespace platform::linux_impl {
 
@@ -29,17 +30,18 @@ constexpr auto kAheadSpacing = 2s;
 // A fetch ahead that nobody asked for is dropped this long after the menu closed (the choice made
 // in it reaches us a moment after the close).
 constexpr auto kDropAfterClose = 1500ms;
-// A fetch ahead gives up after this long; a fetch the media core waits on is bounded by its own timeout.
-constexpr int kAheadTimeoutMs = 5000;
+// A crowd of connections: once they have gone, the memory they held goes back to the system.
+constexpr int kCrowd = 32;
 // Playlists and the one segment fetched ahead of the media core are read whole, up to this size.
 constexpr qint64 kBufferedLimit = qint64(8) << 20;
-constexpr int kSegmentTimeoutMs = 10000;
 constexpr qsizetype kLiveStartOffset = 3;
 
 } // namespace
 
-HttpRelayWorker::HttpRelayWorker(const QString& host, const QStringList& playlistPaths, const QByteArray& token)
-    : host_(host), playlists_(playlistPaths.begin(), playlistPaths.end()), prefix_("/" + token + "/")
+HttpRelayWorker::HttpRelayWorker(const QString& host, const QStringList& playlistPaths, const QByteArray& token,
+                                 const HttpRelayLimits& limits)
+    : playlists_(playlistPaths.begin(), playlistPaths.end()), prefix_("/" + token + "/"), limits_(limits),
+      upstream_(host, this)
 {
     for (const QString& path : playlistPaths)
         directories_.insert(path.left(path.lastIndexOf(QLatin1Char('/')) + 1));
@@ -47,62 +49,85 @@ HttpRelayWorker::HttpRelayWorker(const QString& host, const QStringList& playlis
     connect(&dropTimer_, &QTimer::timeout, this, [this] { dropAhead(); });
 }
 
-HttpRelayWorker::~HttpRelayWorker()
-{
-    // Transfers end before the connections they feed, and those before the network stack.
-    for (const auto& pending : std::as_const(pending_)) {
-        if (pending->reply)
-            pending->reply->disconnect(this);
-    }
-    pending_.clear();
-    // Not findChildren: without a meta-object of its own a client is any QObject to it.
-    const QObjectList children = this->children();
-    for (QObject* child : children)
-        delete dynamic_cast<HttpRelayClient*>(child);
-    delete server_;
-    delete network_;
-}
+// Transfers end before the connections they feed (clients_ goes first of the members), and those
+// before the network stack.
+HttpRelayWorker::~HttpRelayWorker() { pending_.clear(); }
 
-quint16 HttpRelayWorker::listen()
+void HttpRelayWorker::start(qintptr listening)
 {
-    network_ = new QNetworkAccessManager(this);
-    tls_ = verifiedTlsConfiguration();
     server_ = new QTcpServer(this);
-    if (!server_->listen(QHostAddress::LocalHost, 0))
-        return 0;
-    connect(server_, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* socket = server_->nextPendingConnection()) {
-            if (!socket->peerAddress().isLoopback()) {
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
-            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            new HttpRelayClient(socket, *this);
-        }
-    });
-    return server_->serverPort();
+    if (!server_->setSocketDescriptor(listening)) {
+        qCWarning(lcRelay) << "cannot accept on the loopback interface:" << server_->errorString();
+        return;
+    }
+    connect(server_, &QTcpServer::newConnection, this, &HttpRelayWorker::accept);
 }
 
-void HttpRelayWorker::handle(HttpRelayClient* client, const QByteArray& target, const QByteArray& range, bool opening)
+void HttpRelayWorker::accept()
 {
-    static const QRegularExpression kAllowed(
-        QStringLiteral(R"(^(/radio_[A-Za-z0-9_-]+/)[A-Za-z0-9_.-]+(\?[A-Za-z0-9_.=&-]*)?$)"));
-    const QString rest = target.startsWith(prefix_) ? QString::fromLatin1(target.mid(prefix_.size() - 1)) : QString();
-    const auto match = kAllowed.match(rest);
-    if (!match.hasMatch() || !directories_.contains(match.captured(1)) || rest.contains(QLatin1String("/.."))) {
+    while (QTcpSocket* socket = server_->nextPendingConnection()) {
+        if (!socket->peerAddress().isLoopback()) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        // At the cap the longest-waiting stranger makes room; with none, the newcomer is turned away.
+        while (connections_ >= limits_.maxConnections && !strangers_.empty()) {
+            const QPointer<HttpRelayClient> oldest = strangers_.front();
+            strangers_.pop_front();
+            if (oldest)
+                oldest->close();
+        }
+        if (connections_ >= limits_.maxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        peak_ = std::max(peak_, ++connections_);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        strangers_.emplace_back(new HttpRelayClient(socket, *this, &clients_));
+    }
+}
+
+void HttpRelayWorker::clientGone(HttpRelayClient* client)
+{
+    --connections_;
+    strangers_.remove(client);
+    // Freed, the crowd's buffers would stay with the process: the allocator keeps what it had.
+    if (peak_ >= kCrowd && connections_ <= kCrowd / 8) {
+        peak_ = connections_;
+        malloc_trim(0);
+    }
+    // A fetch nobody waits for any more is given up, unless it is one we keep for later.
+    const auto all = pending_;
+    for (const auto& pending : all) {
+        auto& waiters = pending->waiters;
+        const bool waited = !waiters.empty();
+        waiters.erase(std::remove(waiters.begin(), waiters.end(), client), waiters.end());
+        if (waited && waiters.empty() && !pending->ahead && pending->path != expectedSegment_)
+            drop(pending);
+    }
+}
+
+void HttpRelayWorker::handle(HttpRelayClient* client, const RelayRequest& request, bool opening)
+{
+    if (request.target.startsWith(prefix_))
+        strangers_.remove(client);
+    const QString rest = relayedPath(request.target, prefix_, directories_);
+    if (rest.isEmpty()) {
         client->fail(404);
         return;
     }
+    const QByteArray& range = request.range;
     const bool whole = range.isEmpty() || range == "bytes=0-";
-    qCDebug(lcRelay) << "request" << rest << (kept_.contains(rest) ? "kept" : pending_.contains(rest) ? "pending" : "");
-    const bool expected = rest == expectedSegment_ && (kept_.contains(rest) || pending_.contains(rest));
+    qCDebug(lcRelay) << "request" << rest << (kept_.contains(rest) ? "kept" : pendingFor(rest) ? "pending" : "");
+    const bool expected = rest == expectedSegment_ && (kept_.contains(rest) || pendingFor(rest));
     if (whole && playlists_.contains(rest) && !opening)
-        startFetch(rest, 0, false)->waiters.emplace_back(client);
+        startFetch(rest, false)->waiters.emplace_back(client);
     else if (whole && (playlists_.contains(rest) || expected))
         serveBuffered(client, rest);
     else
-        client->stream(get(rest, range, 0));
+        client->stream(new HttpRelayFetch(upstream_, limits_, rest, range, false, nullptr));
 }
 
 void HttpRelayWorker::fetchAhead()
@@ -114,7 +139,7 @@ void HttpRelayWorker::fetchAhead()
         auto kept = kept_.find(path);
         const bool recent = kept != kept_.end() && Clock::now() - kept->fetched < kAheadSpacing;
         if (!recent && !pendingFor(path))
-            startFetch(path, kAheadTimeoutMs, true);
+            startFetch(path, true);
     }
 }
 
@@ -124,7 +149,7 @@ void HttpRelayWorker::startAfresh()
 {
     forgetExpectedSegment();
     kept_.clear();
-    network_->clearConnectionCache();
+    upstream_.startAfresh();
 }
 
 void HttpRelayWorker::expect(const QString& playlist)
@@ -135,27 +160,7 @@ void HttpRelayWorker::expect(const QString& playlist)
     if (fresh(playlist))
         fetchSegmentAfter(playlist, it->body);
     else if (!pendingFor(playlist))
-        startFetch(playlist, 0, false);
-}
-
-QNetworkReply* HttpRelayWorker::get(const QString& path, const QByteArray& range, int timeoutMs)
-{
-    QNetworkRequest request(QUrl(QStringLiteral("https://") + host_ + path, QUrl::StrictMode));
-    request.setSslConfiguration(tls_);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    // Qt holds every request to a new https host on one connection until it knows whether the
-    // server speaks HTTP/2; over HTTP/1.1 the three playlists fetched ahead then come one round
-    // trip after another. Without that wait they come over parallel connections at once.
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    // What the server sends is what the media core gets: no decoding on the way.
-    request.setRawHeader("Accept-Encoding", "identity");
-    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray("kovra-radio/" KOVRA_VERSION));
-    if (!range.isEmpty())
-        request.setRawHeader("Range", range);
-    if (timeoutMs > 0)
-        request.setTransferTimeout(timeoutMs);
-    return network_->get(request);
+        startFetch(playlist, false);
 }
 
 bool HttpRelayWorker::fresh(const QString& path) const
@@ -166,10 +171,15 @@ bool HttpRelayWorker::fresh(const QString& path) const
 
 std::shared_ptr<HttpRelayWorker::Pending> HttpRelayWorker::pendingFor(const QString& path) const
 {
-    auto it = pending_.find(path);
-    if (it == pending_.end() || !(*it)->reply || Clock::now() - (*it)->started >= kPlaylistFresh)
-        return nullptr;
-    return *it;
+    // The latest fetch of the file, while it is young enough to wait for.
+    const auto latest =
+        std::find_if(pending_.rbegin(), pending_.rend(), [&](const auto& p) { return p->path == path; });
+    return latest != pending_.rend() && Clock::now() - (*latest)->started < kPlaylistFresh ? *latest : nullptr;
+}
+
+void HttpRelayWorker::drop(const std::shared_ptr<Pending>& pending)
+{
+    pending_.erase(std::remove(pending_.begin(), pending_.end(), pending), pending_.end());
 }
 
 void HttpRelayWorker::serveBuffered(HttpRelayClient* client, const QString& path)
@@ -185,59 +195,77 @@ void HttpRelayWorker::serveBuffered(HttpRelayClient* client, const QString& path
     }
     auto pending = pendingFor(path);
     if (!pending)
-        pending = startFetch(path, 0, false);
+        pending = startFetch(path, false);
     pending->waiters.emplace_back(client);
 }
 
-std::shared_ptr<HttpRelayWorker::Pending> HttpRelayWorker::startFetch(const QString& path, int timeoutMs, bool ahead)
+std::shared_ptr<HttpRelayWorker::Pending> HttpRelayWorker::startFetch(const QString& path, bool ahead)
 {
     auto pending = std::make_shared<Pending>();
-    QNetworkReply* reply = get(path, {}, timeoutMs);
-    pending->reply = reply;
+    pending->path = path;
+    pending->fetch.reset(new HttpRelayFetch(upstream_, limits_, path, QByteArray(), ahead, this));
     pending->started = Clock::now();
     pending->ahead = ahead;
-    pending_.insert(path, pending);
-    connect(reply, &QNetworkReply::readyRead, reply, [reply] {
-        if (reply->bytesAvailable() > kBufferedLimit)
-            reply->abort();
+    // An earlier fetch of the same file is not waited for again: its waiters stay with it.
+    pending_.push_back(pending);
+    HttpRelayFetch* fetch = pending->fetch.get();
+    std::weak_ptr<Pending> weak = pending;
+    connect(fetch, &HttpRelayFetch::readyRead, this, [this, path, weak, fetch] {
+        if (fetch->reply()->bytesAvailable() <= kBufferedLimit)
+            return;
+        qCDebug(lcRelay) << path << "larger than we read whole";
+        if (auto held = weak.lock()) {
+            for (const auto& waiter : held->waiters) {
+                if (waiter)
+                    waiter->fail(502);
+            }
+            held->waiters.clear();
+            drop(held);
+        }
     });
-    connect(reply, &QNetworkReply::finished, this, [this, path, pending] { fetched(path, *pending); });
+    connect(fetch, &HttpRelayFetch::finished, this, [this, path, weak] {
+        if (auto held = weak.lock())
+            fetched(held);
+    });
     return pending;
 }
 
-void HttpRelayWorker::fetched(const QString& path, Pending& pending)
+void HttpRelayWorker::fetched(const std::shared_ptr<Pending>& pending)
 {
-    QNetworkReply* reply = pending.reply;
-    if (!reply)
-        return;
-    reply->deleteLater();
-    auto it = pending_.find(path);
-    if (it != pending_.end() && it->get() == &pending)
-        pending_.erase(it);
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const QByteArray body = reply->readAll();
-    const bool answered = !transportFailed(reply->error()) && status.isValid() && body.size() <= kBufferedLimit;
+    drop(pending);
+    const QString& path = pending->path;
+    const HttpRelayFetch& fetch = *pending->fetch;
+    QNetworkReply* reply = fetch.reply();
+    const QVariant status = reply ? reply->attribute(QNetworkRequest::HttpStatusCodeAttribute) : QVariant();
+    // Only a reply that answered and ended whole is read; one given up on is never touched again.
+    const bool answered = reply && reply->isFinished() && !transportFailed(reply->error()) && status.isValid()
+                          && reply->bytesAvailable() <= kBufferedLimit;
+    const QByteArray body = answered ? reply->readAll() : QByteArray();
     const QByteArray headers = answered ? passedHeaders(*reply) : QByteArray();
+    const int failure = fetch.timedOut() ? 504 : 502;
     const bool playlist = playlists_.contains(path);
-    qCDebug(lcRelay) << path << (pending.ahead ? "ahead" : "asked") << status.toInt() << reply->error();
-    for (const auto& waiter : pending.waiters) {
+    qCDebug(lcRelay) << path << (pending->ahead ? "ahead" : "asked") << status.toInt()
+                     << (reply ? reply->error() : QNetworkReply::UnknownNetworkError);
+    for (const auto& waiter : pending->waiters) {
         if (!waiter)
             continue;
         if (answered)
             waiter->respond(status.toInt(), headers, body);
         else
-            waiter->fail(502);
+            waiter->fail(failure);
     }
+    const bool waited = !pending->waiters.empty();
+    pending->waiters.clear();
     if (!playlist) {
         // The expected segment: kept until asked for, unless someone already was given it.
-        if (answered && pending.waiters.empty() && path == expectedSegment_)
+        if (answered && !waited && path == expectedSegment_)
             kept_.insert(path, Kept{status.toInt(), headers, body, Clock::now(), false});
         else if (path == expectedSegment_)
             forgetExpectedSegment();
         return;
     }
     if (answered && status.toInt() == 200) {
-        kept_.insert(path, Kept{200, headers, body, Clock::now(), !pending.waiters.empty()});
+        kept_.insert(path, Kept{200, headers, body, Clock::now(), waited});
         if (path == expectedPlaylist_ && expectedSegment_.isEmpty())
             fetchSegmentAfter(path, body);
     }
@@ -263,7 +291,7 @@ void HttpRelayWorker::fetchSegmentAfter(const QString& playlist, const QByteArra
     if (!kPlainName.match(QString::fromLatin1(first)).hasMatch())
         return;
     expectedSegment_ = playlist.left(playlist.lastIndexOf(QLatin1Char('/')) + 1) + QString::fromLatin1(first);
-    startFetch(expectedSegment_, kSegmentTimeoutMs, false);
+    startFetch(expectedSegment_, false);
 }
 
 void HttpRelayWorker::forgetExpectedSegment()
@@ -272,8 +300,11 @@ void HttpRelayWorker::forgetExpectedSegment()
         return;
     const QString path = std::exchange(expectedSegment_, QString());
     kept_.remove(path);
-    if (auto pending = pending_.take(path); pending && pending->reply && pending->waiters.empty())
-        pending->reply->abort();
+    const auto all = pending_;
+    for (const auto& pending : all) {
+        if (pending->path == path && pending->waiters.empty())
+            drop(pending);
+    }
 }
 
 // The menu closed without these being asked for: forget them, and stop fetching them.
@@ -281,16 +312,7 @@ void HttpRelayWorker::dropAhead()
 {
     for (auto it = kept_.begin(); it != kept_.end();)
         it = (it->askedFor || it.key() == expectedSegment_) ? std::next(it) : kept_.erase(it);
-    for (auto it = pending_.begin(); it != pending_.end();) {
-        const auto pending = *it;
-        if (pending->ahead && pending->waiters.empty()) {
-            it = pending_.erase(it);
-            if (pending->reply)
-                pending->reply->abort();
-        } else {
-            ++it;
-        }
-    }
+    std::erase_if(pending_, [](const auto& pending) { return pending->ahead && pending->waiters.empty(); });
 }
 
 } // namespace platform::linux_impl

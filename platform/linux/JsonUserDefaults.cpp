@@ -21,6 +21,8 @@ struct StoredDocument {
     // What we could not read we must not overwrite.
     bool readable = true;
     QJsonObject object; // empty when missing, or when the text is not a JSON object
+    // The file's text when it is not a JSON object: kept aside before it is replaced.
+    QByteArray unparsed;
 };
 
 StoredDocument load(const QString& path)
@@ -38,15 +40,28 @@ StoredDocument load(const QString& path)
         document.readable = false;
         return document;
     }
+    if (auto object = parseSettings(text))
+        document.object = *object;
+    else
+        document.unparsed = text;
+    return document;
+}
+
+} // namespace
+
+std::optional<QJsonObject> parseSettings(QByteArray text)
+{
     // An editor may have saved it with a byte-order mark, which the JSON parser rejects.
     if (text.startsWith("\xEF\xBB\xBF"))
         text.remove(0, 3);
     QJsonParseError error;
     const QJsonDocument json = QJsonDocument::fromJson(text, &error);
-    if (error.error == QJsonParseError::NoError && json.isObject())
-        document.object = json.object();
-    return document;
+    if (error.error != QJsonParseError::NoError || !json.isObject())
+        return std::nullopt;
+    return json.object();
 }
+
+namespace {
 
 DefaultsValue toDefaultsValue(const QJsonValue& value)
 {
@@ -64,6 +79,15 @@ DefaultsValue toDefaultsValue(const QJsonValue& value)
 
 } // namespace
 
+std::vector<DefaultsValue> defaultsArray(const QJsonArray& array)
+{
+    std::vector<DefaultsValue> result;
+    result.reserve(size_t(array.size()));
+    for (const auto& element : array)
+        result.push_back(toDefaultsValue(element));
+    return result;
+}
+
 JsonUserDefaults::JsonUserDefaults(QString filePath) : filePath_(std::move(filePath)) {}
 
 QString JsonUserDefaults::defaultFilePath()
@@ -80,12 +104,7 @@ std::optional<std::vector<DefaultsValue>> JsonUserDefaults::arrayForKey(const st
     const QJsonValue value = document.object.value(QString::fromStdString(key));
     if (!value.isArray())
         return std::nullopt;
-    const QJsonArray array = value.toArray();
-    std::vector<DefaultsValue> result;
-    result.reserve(size_t(array.size()));
-    for (const auto& element : array)
-        result.push_back(toDefaultsValue(element));
-    return result;
+    return defaultsArray(value.toArray());
 }
 
 void JsonUserDefaults::setObject(const std::vector<std::string>& array, const std::string& key)
@@ -100,6 +119,15 @@ void JsonUserDefaults::setObject(const std::vector<std::string>& array, const st
     StoredDocument document = load(filePath_);
     if (!document.readable)
         return;
+    // Text we cannot parse may still be a listener's settings, damaged or edited by hand: it is
+    // kept beside the new file (replacing an older such copy) rather than lost.
+    if (!document.unparsed.isEmpty()) {
+        const QString aside = filePath_ + QStringLiteral(".unreadable");
+        if (!writeFileAtomically(aside, document.unparsed))
+            return;
+        qWarning("kovra-radio: the settings in %s could not be read; they are kept in %s and the file starts afresh",
+                 qPrintable(filePath_), qPrintable(aside));
+    }
     QJsonArray list;
     for (const std::string& element : array)
         list.append(QString::fromStdString(element));

@@ -6,6 +6,9 @@
 
 #include "platform/UserDefaults.h" // the interface, platform/UserDefaults.h
 
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QString>
 
 namespace platform::linux_impl {
@@ -27,6 +30,12 @@ public:
 private:
     QString filePath_;
 };
+
+// The settings in `text`: a JSON object (an editor's byte-order mark allowed), or none when the text
+// is anything else.
+std::optional<QJsonObject> parseSettings(QByteArray text);
+// The elements of a stored array, as the units read them.
+std::vector<DefaultsValue> defaultsArray(const QJsonArray& array);
 
 std::shared_ptr<UserDefaults> makeUserDefaults();
 

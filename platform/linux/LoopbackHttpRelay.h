@@ -4,8 +4,11 @@
 // menu is open.
 #pragma once
 
+#include "platform/linux/HttpRelayFetch.h"
+
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -18,7 +21,7 @@ class LoopbackHttpRelay : public QObject {
 public:
     // `host` is the stream host ("name" or "name:port"); `playlistPaths` the channels' playlists
     // ("/radio_<id>/kovra_<id>.m3u8"): only those and the files beside them are served.
-    LoopbackHttpRelay(const QString& host, const QStringList& playlistPaths);
+    LoopbackHttpRelay(const QString& host, const QStringList& playlistPaths, const HttpRelayLimits& limits = {});
     ~LoopbackHttpRelay() override;
 
     // The loopback address serving `url`, or `url` unchanged when it is not one of the channels'
@@ -32,15 +35,20 @@ public:
     // After a sleep or a change of network the idle connections may lead nowhere: new ones from now
     // on, and no playlist fetched before.
     void networkChanged();
-    // Ends every transfer and the relay's thread; later routes go straight to the stream host.
+    // Ends every transfer and the relay's thread (without waiting for it); later routes go
+    // straight to the stream host.
     void stop();
 
 private:
     bool ensureRunning();
+    template <typename Call>
+    void post(Call call);
 
     QString host_;
     QStringList playlistPaths_;
-    QThread thread_;
+    HttpRelayLimits limits_;
+    // Ends by itself once stopped: nobody waits for it.
+    QThread* thread_ = nullptr;
     HttpRelayWorker* worker_ = nullptr;
     QByteArray token_;
     quint16 port_ = 0;

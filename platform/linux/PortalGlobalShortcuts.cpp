@@ -2,6 +2,8 @@
 // each request with a Response signal, perhaps only after the user closes a dialog, or never.
 #include "platform/linux/PortalGlobalShortcuts.h"
 
+#include "platform/linux/PortalAnswers.h"
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusMetaType>
@@ -58,31 +60,6 @@ std::optional<int> slotForId(const QString& id)
     bool ok = false;
     const int number = id.startsWith(QLatin1String("slot-")) ? id.mid(5).toInt(&ok) : 0;
     return ok && number >= 1 ? std::optional<int>(number - 1) : std::nullopt;
-}
-
-// Portals have sent object paths both as strings and as object paths.
-QString pathText(const QVariant& value)
-{
-    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>())
-        return value.value<QDBusObjectPath>().path();
-    return value.metaType() == QMetaType::fromType<QString>() ? value.toString() : QString();
-}
-
-QList<PortalShortcut> shortcutsIn(const QVariant& value)
-{
-    if (value.metaType() != QMetaType::fromType<QDBusArgument>())
-        return {};
-    const auto argument = value.value<QDBusArgument>();
-    if (argument.currentSignature() != QLatin1String("a(sa{sv})"))
-        return {};
-    return qdbus_cast<QList<PortalShortcut>>(argument);
-}
-
-QVariantMap mapIn(const QVariant& value)
-{
-    if (value.metaType() == QMetaType::fromType<QDBusArgument>())
-        return qdbus_cast<QVariantMap>(value.value<QDBusArgument>());
-    return value.toMap();
 }
 
 } // namespace
@@ -171,7 +148,7 @@ void PortalGlobalShortcuts::createSession()
     request(QStringLiteral("CreateSession"), {}, {{QStringLiteral("session_handle_token"), kSessionToken}},
             [this](uint32_t response, const QVariantMap& results) {
                 creating_ = false;
-                session_ = response == 0 ? pathText(results.value(QStringLiteral("session_handle"))) : QString();
+                session_ = response == 0 ? portalPath(results.value(QStringLiteral("session_handle"))) : QString();
                 if (session_.isEmpty()) {
                     dropSession(true);
                     return;
@@ -208,7 +185,7 @@ void PortalGlobalShortcuts::listShortcuts()
             [this](uint32_t response, const QVariantMap& results) {
                 busy_ = false;
                 if (response == 0)
-                    takeBound(results);
+                    takeBound(portalBindings(results.value(QStringLiteral("shortcuts"))).value_or(PortalBindings()));
                 bindShortcuts();
             });
 }
@@ -239,7 +216,7 @@ void PortalGlobalShortcuts::bindShortcuts()
                 // Cancelled: the slots stay as they were. Otherwise the answer lists what is bound;
                 // a slot it leaves out is not. GNOME 48 answers "failed" yet lists what it bound.
                 if (response == 0 || results.contains(QStringLiteral("shortcuts")))
-                    takeBound(results);
+                    takeBound(portalBindings(results.value(QStringLiteral("shortcuts"))).value_or(PortalBindings()));
                 QStringList unbound;
                 for (const auto& entry : wanted_)
                     if (!bound_.count(entry.first))
@@ -253,14 +230,13 @@ void PortalGlobalShortcuts::bindShortcuts()
             });
 }
 
-void PortalGlobalShortcuts::takeBound(const QVariantMap& results)
+void PortalGlobalShortcuts::takeBound(const PortalBindings& bindings)
 {
     bound_.clear();
-    for (const auto& shortcut : shortcutsIn(results.value(QStringLiteral("shortcuts")))) {
-        const auto slot = slotForId(shortcut.id);
+    for (const auto& [id, trigger] : bindings) {
+        const auto slot = slotForId(id);
         if (slot && wanted_.count(*slot))
-            bound_[*slot] =
-                readableTrigger(shortcut.properties.value(QStringLiteral("trigger_description")).toString());
+            bound_[*slot] = readableTrigger(trigger);
     }
     Q_EMIT bindingsChanged();
 }
@@ -299,32 +275,33 @@ void PortalGlobalShortcuts::request(const QString& method, QList<QVariant> argum
 void PortalGlobalShortcuts::onResponse(const QDBusMessage& message)
 {
     auto it = pending_.find(message.path());
-    const auto arguments = message.arguments();
-    if (it == pending_.end() || arguments.size() < 2)
+    if (it == pending_.end())
         return;
     Results then = std::move(it->second);
     pending_.erase(it);
     bus_.disconnect(kService, message.path(), kRequestInterface, QStringLiteral("Response"), this,
                     SLOT(onResponse(QDBusMessage)));
-    qCDebug(lcShortcuts) << "answer to" << message.path() << arguments;
-    then(arguments[0].toUInt(), mapIn(arguments[1]));
+    qCDebug(lcShortcuts) << "answer to" << message.path() << message.arguments();
+    // An answer we cannot read counts as a failed request.
+    const auto answer = portalResponse(message.arguments()).value_or(PortalResponse());
+    then(answer.response, answer.results);
 }
 
 void PortalGlobalShortcuts::onActivated(const QDBusMessage& message)
 {
-    const auto arguments = message.arguments();
-    if (session_.isEmpty() || arguments.size() < 2 || pathText(arguments[0]) != session_)
+    const auto activation = portalActivation(message.arguments());
+    if (session_.isEmpty() || !activation || activation->first != session_)
         return;
-    const auto slot = slotForId(arguments[1].toString());
+    const auto slot = slotForId(activation->second);
     if (slot && wanted_.count(*slot) && bound_.count(*slot))
         Q_EMIT activated(*slot);
 }
 
 void PortalGlobalShortcuts::onShortcutsChanged(const QDBusMessage& message)
 {
-    const auto arguments = message.arguments();
-    if (!session_.isEmpty() && arguments.size() >= 2 && pathText(arguments[0]) == session_)
-        takeBound({{QStringLiteral("shortcuts"), arguments[1]}});
+    const auto changed = portalBindingsChanged(message.arguments());
+    if (!session_.isEmpty() && changed && changed->first == session_)
+        takeBound(changed->second);
 }
 
 void PortalGlobalShortcuts::onSessionClosed(const QDBusMessage& message)

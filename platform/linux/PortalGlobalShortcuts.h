@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/linux/HotKeyBackend.h"
+#include "platform/linux/PortalAnswers.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -66,7 +67,7 @@ private:
     void bindShortcuts();
     void syncLater();
     void request(const QString& method, QList<QVariant> arguments, QVariantMap options, Results then);
-    void takeBound(const QVariantMap& results);
+    void takeBound(const PortalBindings& bindings);
     void dropSession(bool retry);
     void release(int slot);
 

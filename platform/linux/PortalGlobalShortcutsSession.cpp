@@ -2,6 +2,8 @@
 // when the portal goes, and the request and session closed at quit; and the one warning of lost keys.
 #include "platform/linux/PortalGlobalShortcuts.h"
 
+#include "platform/linux/PortalAnswers.h"
+
 #include <QDBusPendingCallWatcher>
 
 namespace platform::linux_impl {
@@ -78,7 +80,8 @@ void PortalGlobalShortcuts::probe(unsigned generation)
         if (generation != generation_)
             return;
         creating_ = false;
-        if (answer->isError()) {
+        const QDBusMessage reply = answer->reply();
+        if (answer->isError() || !portalVersion(reply.arguments().value(0))) {
             if (!probed_)
                 Q_EMIT unavailable(
                     QStringLiteral("the desktop portal offers no GlobalShortcuts: %1").arg(answer->error().message()));

@@ -217,12 +217,10 @@ class Faults(kovratest.SharedSessionTest):
                 return reply.status, reply.read()
             finally:
                 conn.close()
+        # (Which paths and headers it passes on: RelayTest.)
         good = "/radio_velmora/kovra_velmora.m3u8"
         self.assertEqual(get(f"/{token}{good}")[0], 200)
-        for path in (good, f"/{'0' * len(token)}{good}", f"/{token}/appcast.xml", f"/{token}/radio_x/kovra_x.m3u8",
-                     f"/{token}/radio_velmora/../appcast.xml", f"/{token}/radio_velmora/%2e%2e/appcast.xml",
-                     f"/{token}//evil.example{good}", f"http://evil.example/{token}{good}"):
-            self.assertEqual(get(path)[0], 404, path)
+        self.assertEqual(get(good)[0], 404)
         self.assertEqual(get(f"/{token}/radio_velmora/kovra_velmora_999999.ts"), (404, b"not found\n"))
         # What the server does reaches the media core as it was: its error, no answer as a gateway
         # error, a hang as a hang.

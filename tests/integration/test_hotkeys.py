@@ -82,6 +82,10 @@ class Hotkeys(kovratest.SharedSessionTest):
                 self.assertEqual(slot_labels(s.tray.layout(item)), defaults, s.tray.outline(item))
                 self.assertEqual(read_settings(s)["hotkeyChannels"], DEFAULT_SLOTS)
                 self.assertTrue(app.alive())
+        # What could not be parsed is kept beside the new file, and the log says so once.
+        with open(s.settings_path() + ".unreadable", "rb") as f:
+            self.assertEqual(f.read(), corruptions["garbage bytes"])
+        self.assertEqual(sum(a.log().count("settings.json.unreadable") for a in s.apps), 1)
 
 
 if __name__ == "__main__":
