@@ -47,10 +47,20 @@ MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
 
 void MpvSession::setFailed(bool failed)
 {
+    if (failed)
+        setSounding(false);
     if (failed_ == failed)
         return;
     failed_ = failed;
     Q_EMIT failedChanged(failed);
+}
+
+void MpvSession::setSounding(bool sounding)
+{
+    if (sounding_ == sounding)
+        return;
+    sounding_ = sounding;
+    Q_EMIT soundingChanged(sounding);
 }
 
 void MpvSession::watchCache(bool on)
@@ -104,6 +114,7 @@ void MpvSession::pause(const MediaPlayer* owner)
     if (!owns(owner))
         return;
     wantPlay_ = false;
+    setSounding(false);
     pausedAtBoot_ = bootClockNow();
     retryTimer_.stop();
     watchdogTimer_.stop();
@@ -131,6 +142,7 @@ void MpvSession::silence()
     core_.command({{"name", "stop"}});
     watchCache(false);
     entry_ = Entry::None;
+    setSounding(false);
 }
 
 void MpvSession::forget()
@@ -213,6 +225,8 @@ void MpvSession::load()
         return;
     }
     ++loadGeneration_;
+    // The stream heard so far, if any, is replaced.
+    setSounding(false);
     loadedAt_ = std::chrono::steady_clock::now();
     pausedConnectionLost_ = false;
     expectedEntryId_ = -1;
@@ -270,6 +284,7 @@ void MpvSession::watchdog()
 
 void MpvSession::handleEvent(const mpv_event& event)
 {
+    volume_.handleEvent(event);
     switch (event.event_id) {
     case MPV_EVENT_COMMAND_REPLY: {
         if (event.reply_userdata == kSeekCommand && event.error < 0)
@@ -307,6 +322,7 @@ void MpvSession::handleEvent(const mpv_event& event)
             break;
         qCDebug(lcMedia) << "stream ended, reason" << end->reason << core_.errorString(end->error);
         entry_ = Entry::None;
+        setSounding(false);
         fileStarted_ = false;
         timePos_.reset();
         pendingSeek_.reset();
@@ -349,6 +365,7 @@ void MpvSession::handleEvent(const mpv_event& event)
             if (!timePos_ || *timePos_ != value) {
                 reconnect_.sounding();
                 setFailed(false);
+                setSounding(wantPlay_);
             }
             // A seek that never began has failed: the position is the core's again.
             if (!seekPending())
@@ -383,6 +400,7 @@ void MpvSession::handleEvent(const mpv_event& event)
 
 void MpvSession::shutdown()
 {
+    setSounding(false);
     retryTimer_.stop();
     watchdogTimer_.stop();
     longPauseTimer_.stop();
