@@ -12,6 +12,7 @@
 #include "platform/linux/TrayHost.h"
 
 #include <QCursor>
+#include <QDBusConnectionInterface>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -163,7 +164,7 @@ private:
     // panel.
     void present()
     {
-        if (renderings_.empty())
+        if (renderings_.empty() || !trays_->knowsWatcher())
             return;
         const QString& watcher = trays_->watcherOwner();
         if (!watcher.isEmpty()) {
@@ -203,6 +204,10 @@ private:
     // never looks again: made only while no watcher is on the bus, it embeds in the XEmbed tray.
     void makeXEmbedIcon()
     {
+        // Asked again at the last moment: a watcher that came just now would win Qt over.
+        QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+        if (bus && bus->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")))
+            return;
         xembed_ = std::make_unique<QSystemTrayIcon>();
         xembed_->setIcon(icon_);
         xembed_->setToolTip(toolTip_);

@@ -67,10 +67,15 @@ TrayHostWatcher::TrayHostWatcher(std::function<void()> onAvailable) : onAvailabl
         connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
             finished->deleteLater();
             const QDBusPendingReply<QString> reply = *finished;
+            watcherKnown_ = true;
             // A watcher that came while we asked has been told by the service watcher already.
             if (!reply.isError() && watcherOwner_.isEmpty())
                 setWatcherOwner(reply.value());
+            else
+                Q_EMIT changed();
         });
+    } else {
+        watcherKnown_ = true;
     }
     // Not every watcher signals its hosts, and XEmbed trays come without any bus signal.
     poll_.start();
@@ -79,6 +84,7 @@ TrayHostWatcher::TrayHostWatcher(std::function<void()> onAvailable) : onAvailabl
 
 void TrayHostWatcher::setWatcherOwner(const QString& owner)
 {
+    watcherKnown_ = true;
     if (owner == watcherOwner_)
         return;
     watcherOwner_ = owner;

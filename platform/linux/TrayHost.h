@@ -24,6 +24,8 @@ public:
     // restarts, and then every item must register with it again.
     const QString& watcherOwner() const { return watcherOwner_; }
     bool hasXEmbedTray() const { return xembed_; }
+    // The bus has said whether a watcher is there: until then, no tray can be chosen.
+    bool knowsWatcher() const { return watcherKnown_; }
 
 Q_SIGNALS:
     // The watcher came, went or restarted, or an XEmbed tray appeared.
@@ -41,6 +43,7 @@ private:
     QString watcherOwner_;
     QTimer poll_;
     bool xembed_ = false;
+    bool watcherKnown_ = false;
     bool announced_ = false;
 };
 
