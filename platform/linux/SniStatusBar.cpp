@@ -28,8 +28,8 @@ namespace platform::linux_impl {
 namespace {
 
 constexpr int kEighthsPerNotch = 120;
-// One turn never moves further than across the whole scale.
-constexpr int kMostNotches = 20;
+// What one event of a real wheel may carry at most; a host's larger numbers count as this.
+constexpr int kMostNotches = 4;
 
 // Turns of the wheel as hosts count them, in notches. Qt-based hosts (Plasma, LXQt) send Qt's
 // eighths of a degree, 120 to a notch, upward positive, and touchpads send parts of a notch; GTK-based
