@@ -28,15 +28,10 @@ def expected_db(volume):
 class StatusItem(kovratest.SharedSessionTest):
 
     def sink_input(self):
-        # (index, volume in percent) of the app's stream on the sound server, or None.
-        for block in self.session.run(["pactl", "list", "sink-inputs"], check=True).stdout.split("Sink Input #")[1:]:
-            if 'application.name = "kovra-radio"' in block:
-                return int(block.split()[0]), int(re.search(r"Volume:[^\n]*?(\d+)%", block).group(1))
-        return None
+        return kovratest.sink_input(self.session)
 
     def wait_for_volume(self, percent):
-        procutil.wait_until(lambda: (self.sink_input() or (0, None))[1] == percent, 10,
-                            message=f"the stream at {percent} % (now {self.sink_input()})")
+        kovratest.wait_for_stream_volume(self.session, percent)
 
     def level(self):
         # The sink's level in dB, once a change has reached it.
