@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QGuiApplication>
 
 namespace platform::linux_impl {
 
@@ -83,7 +84,8 @@ StatusNotifierItemAdaptor::StatusNotifierItemAdaptor(StatusNotifierItem* item) :
 
 QString StatusNotifierItemAdaptor::id() const { return QCoreApplication::applicationName(); }
 
-QString StatusNotifierItemAdaptor::title() const { return QCoreApplication::applicationName(); }
+// Where a host lists its items by name (Plasma's tray settings, GNOME's accessible names).
+QString StatusNotifierItemAdaptor::title() const { return QGuiApplication::applicationDisplayName(); }
 
 QDBusObjectPath StatusNotifierItemAdaptor::menu() const
 {
