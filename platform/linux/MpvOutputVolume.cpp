@@ -13,8 +13,6 @@ namespace {
 constexpr uint64_t kRead = (uint64_t(1) << 62) | 1;
 constexpr uint64_t kWrite = (uint64_t(1) << 62) | 2;
 constexpr int kPollMs = 1000;
-// An output that has not answered this many times since it was configured is not opening.
-constexpr int kAnswersAwaited = 5;
 
 // The server keeps volumes in steps of 1/65536; a thousandth is what anyone can tell apart.
 double normalised(double volume) { return std::clamp(std::round(volume * 1000) / 1000, 0.0, 1.0); }
@@ -43,10 +41,20 @@ void MpvOutputVolume::send()
         ++writesInFlight_;
 }
 
+void MpvOutputVolume::follow(bool on)
+{
+    if (!on) {
+        poll_.stop();
+        return;
+    }
+    poll_.start();
+    ask();
+}
+
 void MpvOutputVolume::ask()
 {
-    if (writesInFlight_ == 0 && !core_.requestProperty("ao-volume", MPV_FORMAT_DOUBLE, kRead))
-        poll_.stop();
+    if (writesInFlight_ == 0)
+        core_.requestProperty("ao-volume", MPV_FORMAT_DOUBLE, kRead);
 }
 
 void MpvOutputVolume::take(double volume)
@@ -63,9 +71,7 @@ void MpvOutputVolume::handleEvent(const mpv_event& event)
     switch (event.event_id) {
     case MPV_EVENT_AUDIO_RECONFIG:
         // An output is opening: its volume is the server's (what it kept for us), unless one was
-        // asked for meanwhile.
-        awaited_ = kAnswersAwaited;
-        poll_.start();
+        // asked for meanwhile, which it should have from its first sound.
         ask();
         break;
     case MPV_EVENT_GET_PROPERTY_REPLY: {
@@ -75,11 +81,8 @@ void MpvOutputVolume::handleEvent(const mpv_event& event)
         if (event.error < 0 || !property || property->format != MPV_FORMAT_DOUBLE || !property->data) {
             // Closed, or not open yet.
             outputOpen_ = false;
-            if (--awaited_ <= 0)
-                poll_.stop();
             break;
         }
-        awaited_ = kAnswersAwaited;
         const bool opened = !outputOpen_;
         outputOpen_ = true;
         // An answer from before our own change is not news.
@@ -93,7 +96,10 @@ void MpvOutputVolume::handleEvent(const mpv_event& event)
         if (event.reply_userdata != kWrite)
             break;
         writesInFlight_ = std::max(0, writesInFlight_ - 1);
-        if (event.error >= 0 && writesInFlight_ == 0)
+        // Refused while no output is open: the next one opens at the volume wanted.
+        if (event.error < 0)
+            outputOpen_ = false;
+        else if (writesInFlight_ == 0)
             wanted_.reset();
         break;
     default:

@@ -22,6 +22,9 @@ public:
     double volume() const { return volume_; }
     // Clamped to 0 to 1; reaches the server now, or when the next stream opens.
     void setVolume(double volume);
+    // Follows changes made elsewhere while on: while a stream is heard (a paused process must sleep;
+    // what changed meanwhile is found once it sounds again).
+    void follow(bool on);
     // The core's events: its audio output opening, and the answers to our requests.
     void handleEvent(const mpv_event& event);
 
@@ -40,8 +43,6 @@ private:
     std::optional<double> wanted_;
     int writesInFlight_ = 0;
     bool outputOpen_ = false;
-    // Answers still waited for from an output being configured.
-    int awaited_ = 0;
     // The server does not tell the core of changes made elsewhere: asked while an output is open.
     QTimer poll_;
 };

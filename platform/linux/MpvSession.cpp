@@ -60,6 +60,7 @@ void MpvSession::setSounding(bool sounding)
     if (sounding_ == sounding)
         return;
     sounding_ = sounding;
+    volume_.follow(sounding);
     Q_EMIT soundingChanged(sounding);
 }
 
