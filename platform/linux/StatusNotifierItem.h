@@ -40,9 +40,8 @@ public:
 
 Q_SIGNALS:
     // What the host says the user did: a click at a screen position as the host reports it (the
-    // position is checked where the menu is placed), a middle click, a turn of the wheel (upward
-    // positive in Qt's eighths of a degree when qtUnits, else in the host's own steps, downward
-    // positive, as GTK hosts send them).
+    // position is checked where the menu is placed), a middle click, a vertical turn of the wheel in
+    // the host's own units (hosts count differently: see the status item).
     void activated(QPoint reported);
     void secondaryActivated();
     void scrolled(int delta);
