@@ -46,7 +46,10 @@ void StatusNotifierItem::registerWithWatcher()
     QDBusMessage call =
         QDBusMessage::createMethodCall(QLatin1String(kWatcherService), QLatin1String(kWatcherPath),
                                        QLatin1String(kWatcherService), QStringLiteral("RegisterStatusNotifierItem"));
-    call << service_;
+    // By object path, as libappindicator does: every watcher takes the caller's connection with it.
+    // By the name, GNOME's extension watches that name as well, and its first report of it, coming
+    // while the extension reads the item, makes it drop the item (about one start in three).
+    call << QString::fromLatin1(kPath);
     // Nothing to do with the answer: a watcher that refuses leaves us where we were, unseen.
     bus_.asyncCall(call, 5000);
 }
