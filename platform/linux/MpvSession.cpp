@@ -47,21 +47,11 @@ MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
 
 void MpvSession::setFailed(bool failed)
 {
-    if (failed)
-        setSounding(false);
+    setSounding(sounding_ && !failed);
     if (failed_ == failed)
         return;
     failed_ = failed;
     Q_EMIT failedChanged(failed);
-}
-
-void MpvSession::setSounding(bool sounding)
-{
-    if (sounding_ == sounding)
-        return;
-    sounding_ = sounding;
-    volume_.follow(sounding);
-    Q_EMIT soundingChanged(sounding);
 }
 
 void MpvSession::watchCache(bool on)
@@ -226,8 +216,6 @@ void MpvSession::load()
         return;
     }
     ++loadGeneration_;
-    // The stream heard so far, if any, is replaced.
-    setSounding(false);
     loadedAt_ = std::chrono::steady_clock::now();
     pausedConnectionLost_ = false;
     expectedEntryId_ = -1;
@@ -323,7 +311,6 @@ void MpvSession::handleEvent(const mpv_event& event)
             break;
         qCDebug(lcMedia) << "stream ended, reason" << end->reason << core_.errorString(end->error);
         entry_ = Entry::None;
-        setSounding(false);
         fileStarted_ = false;
         timePos_.reset();
         pendingSeek_.reset();

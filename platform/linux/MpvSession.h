@@ -90,7 +90,14 @@ private:
     bool seekPending() const;
     void watchCache(bool on);
     void setFailed(bool failed);
-    void setSounding(bool sounding);
+    void setSounding(bool sounding)
+    {
+        if (sounding_ == sounding)
+            return;
+        sounding_ = sounding;
+        volume_.follow(sounding);
+        Q_EMIT soundingChanged(sounding);
+    }
     // Opens the stream afresh, from the live edge, with the backoff started over.
     void reopen();
     // The paused stream's connection died (sleep, another network) and its position is likely
