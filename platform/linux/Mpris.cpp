@@ -179,6 +179,18 @@ void MprisObject::setPlaybackFailed(bool failed)
     announce({{QStringLiteral("PlaybackStatus"), playbackStatus()}});
 }
 
+void MprisObject::setVolume(double volume)
+{
+    if (!std::isfinite(volume)) {
+        qWarning("kovra-radio: ignored an MPRIS volume that is not a number");
+        return;
+    }
+    if (writeVolume_)
+        writeVolume_(std::clamp(volume, 0.0, 1.0));
+}
+
+void MprisObject::announceVolume(double volume) { announce({{QStringLiteral("Volume"), volume}}); }
+
 void MprisObject::announce(QVariantMap changed)
 {
     // Handlers are added after the object exists: tell listeners when the controls come alive.

@@ -59,6 +59,16 @@ public:
     void announceSeek(double seconds);
     // The media engine cannot play what it was asked to: the player is not reported as playing.
     void setPlaybackFailed(bool failed);
+    // Where the real volume is read and set (0 to 1); clients hear of every change through
+    // announceVolume.
+    void setVolumeControl(std::function<double()> read, std::function<void(double)> write)
+    {
+        readVolume_ = std::move(read);
+        writeVolume_ = std::move(write);
+    }
+    double volume() const { return readVolume_ ? readVolume_() : 1.0; }
+    void setVolume(double volume);
+    void announceVolume(double volume);
 
 private:
     bool canRun(RemoteCommand& (RemoteCommandCenter::*command)()) const;
@@ -70,6 +80,8 @@ private:
     bool playbackFailed_ = false;
     std::weak_ptr<RemoteCommandCenter> commands_;
     std::function<std::optional<double>()> positionSource_;
+    std::function<double()> readVolume_;
+    std::function<void(double)> writeVolume_;
     MprisPlayerAdaptor* player_ = nullptr;
     Capabilities announced_;
     bool registered_ = false;
@@ -128,8 +140,10 @@ public:
     double rate() const { return 1.0; }
     void setRate(double) {}
     QVariantMap metadata() const { return object_->metadata(); }
-    double volume() const { return 1.0; }
-    void setVolume(double) {}
+    double volume() const { return object_->volume(); }
+    // QtDBus converts what it can to a double first (a number written as a string, a boolean);
+    // anything else is refused with an error before it gets here.
+    void setVolume(double volume) { object_->setVolume(volume); }
     qlonglong position() const { return object_->position(); }
     bool canGoNext() const { return object_->capabilities().canGoNext; }
     bool canGoPrevious() const { return object_->capabilities().canGoPrevious; }

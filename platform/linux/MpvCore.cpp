@@ -97,6 +97,21 @@ bool MpvCore::setPause(bool paused)
     return error >= 0;
 }
 
+bool MpvCore::requestProperty(const char* property, mpv_format format, uint64_t userdata)
+{
+    // A table without it (a stand-in for libmpv) cannot answer.
+    if (!mpv_ || !lib_->get_property_async)
+        return false;
+    return lib_->get_property_async(mpv_, userdata, property, format) >= 0;
+}
+
+bool MpvCore::setProperty(const char* property, double value, uint64_t userdata)
+{
+    if (!mpv_)
+        return false;
+    return lib_->set_property_async(mpv_, userdata, property, MPV_FORMAT_DOUBLE, &value) >= 0;
+}
+
 bool MpvCore::observe(uint64_t id, const char* property, mpv_format format)
 {
     if (!mpv_)

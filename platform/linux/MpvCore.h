@@ -41,6 +41,9 @@ public:
     bool command(std::initializer_list<MpvArgument> args, uint64_t userdata = 0,
                  std::initializer_list<MpvArgument> fileOptions = {});
     bool setPause(bool paused);
+    // Asks for a property's value, or sets it; the answer comes as an event with this user data.
+    bool requestProperty(const char* property, mpv_format format, uint64_t userdata);
+    bool setProperty(const char* property, double value, uint64_t userdata);
     bool observe(uint64_t id, const char* property, mpv_format format);
     bool unobserve(uint64_t id);
     // Reads a property now, waiting on the core: for values asked for rarely.

@@ -79,6 +79,7 @@ bool MpvLibrary::resolveAll(QString* error)
            && resolve(command_node_async, "mpv_command_node_async", error)
            && resolve(set_property_async, "mpv_set_property_async", error)
            && resolve(get_property, "mpv_get_property", error)
+           && resolve(get_property_async, "mpv_get_property_async", error)
            && resolve(free_node_contents, "mpv_free_node_contents", error)
            && resolve(wait_event, "mpv_wait_event", error);
 }

@@ -54,6 +54,7 @@ public:
     decltype(&::mpv_command_node_async) command_node_async = nullptr;
     decltype(&::mpv_set_property_async) set_property_async = nullptr;
     decltype(&::mpv_get_property) get_property = nullptr;
+    decltype(&::mpv_get_property_async) get_property_async = nullptr;
     decltype(&::mpv_free_node_contents) free_node_contents = nullptr;
     decltype(&::mpv_wait_event) wait_event = nullptr;
 

@@ -99,6 +99,8 @@ MpvMediaEngine::MpvMediaEngine(MpvCore::LibraryOpener openLibrary)
 {
     connect(session_.get(), &MpvSession::seeked, this, &MpvMediaEngine::seeked);
     connect(session_.get(), &MpvSession::failedChanged, this, &MpvMediaEngine::playbackFailedChanged);
+    connect(session_.get(), &MpvSession::soundingChanged, this, &MpvMediaEngine::soundingChanged);
+    connect(&session_->volume(), &MpvOutputVolume::volumeChanged, this, &MpvMediaEngine::volumeChanged);
 }
 
 std::shared_ptr<MediaItem> MpvMediaEngine::itemWithURL(const URL& url)

@@ -30,12 +30,18 @@ public:
 
     // Where the stream being played or paused is, in seconds; none while unknown or nothing is open.
     std::optional<double> position() const { return session_->currentPosition(); }
+    // The app's volume on the sound server, 0 to 1, whatever plays.
+    double volume() const { return session_->volume().volume(); }
+    void setVolume(double volume) { session_->volume().setVolume(volume); }
 
 Q_SIGNALS:
     // An exact seek was carried out; playback goes on from this position (seconds).
     void seeked(double seconds);
     // True while the engine cannot play what it was asked to (libmpv unusable, or it refused the load).
     void playbackFailedChanged(bool failed);
+    // A channel is heard (its first sound, or again after a pause or failure), or no longer.
+    void soundingChanged(bool sounding);
+    void volumeChanged(double volume);
 
 private:
     void startFollowing();

@@ -47,6 +47,7 @@ MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
 
 void MpvSession::setFailed(bool failed)
 {
+    setSounding(sounding_ && !failed);
     if (failed_ == failed)
         return;
     failed_ = failed;
@@ -104,6 +105,7 @@ void MpvSession::pause(const MediaPlayer* owner)
     if (!owns(owner))
         return;
     wantPlay_ = false;
+    setSounding(false);
     pausedAtBoot_ = bootClockNow();
     retryTimer_.stop();
     watchdogTimer_.stop();
@@ -131,6 +133,7 @@ void MpvSession::silence()
     core_.command({{"name", "stop"}});
     watchCache(false);
     entry_ = Entry::None;
+    setSounding(false);
 }
 
 void MpvSession::forget()
@@ -270,6 +273,7 @@ void MpvSession::watchdog()
 
 void MpvSession::handleEvent(const mpv_event& event)
 {
+    volume_.handleEvent(event);
     switch (event.event_id) {
     case MPV_EVENT_COMMAND_REPLY: {
         if (event.reply_userdata == kSeekCommand && event.error < 0)
@@ -349,6 +353,7 @@ void MpvSession::handleEvent(const mpv_event& event)
             if (!timePos_ || *timePos_ != value) {
                 reconnect_.sounding();
                 setFailed(false);
+                setSounding(wantPlay_);
             }
             // A seek that never began has failed: the position is the core's again.
             if (!seekPending())
@@ -383,6 +388,7 @@ void MpvSession::handleEvent(const mpv_event& event)
 
 void MpvSession::shutdown()
 {
+    setSounding(false);
     retryTimer_.stop();
     watchdogTimer_.stop();
     longPauseTimer_.stop();

@@ -4,6 +4,7 @@
 
 #include "platform/Media.h"
 #include "platform/linux/MpvCore.h"
+#include "platform/linux/MpvOutputVolume.h"
 #include "platform/linux/ReconnectPolicy.h"
 
 #include <QObject>
@@ -43,6 +44,10 @@ public:
     // The current player's stream does not sound: libmpv is unusable or refused the load, or the
     // stream failed or stalled and is being reopened. Cleared by sound, or by a new play.
     bool failed() const { return failed_; }
+    // The current player's stream is heard: meant to play, and its position moves.
+    bool sounding() const { return sounding_; }
+    // The stream's volume on the sound server, kept from one stream to the next.
+    MpvOutputVolume& volume() { return volume_; }
 
     bool owns(const MediaPlayer* owner) const { return owner_ != nullptr && owner_ == owner; }
     bool serves(const MediaItem* item) const { return owner_ != nullptr && item_ == item; }
@@ -65,6 +70,7 @@ Q_SIGNALS:
     // An exact seek has been carried out; playback goes on from this position (seconds).
     void seeked(double seconds);
     void failedChanged(bool failed);
+    void soundingChanged(bool sounding);
 
 private:
     void dropLongPausedStream();
@@ -84,6 +90,14 @@ private:
     bool seekPending() const;
     void watchCache(bool on);
     void setFailed(bool failed);
+    void setSounding(bool sounding)
+    {
+        if (sounding_ == sounding)
+            return;
+        sounding_ = sounding;
+        volume_.follow(sounding);
+        Q_EMIT soundingChanged(sounding);
+    }
     // Opens the stream afresh, from the live edge, with the backoff started over.
     void reopen();
     // The paused stream's connection died (sleep, another network) and its position is likely
@@ -91,8 +105,10 @@ private:
     bool pausedPositionLost() const;
 
     MpvCore core_;
+    MpvOutputVolume volume_{core_};
     bool cacheWatched_ = false;
     bool failed_ = false;
+    bool sounding_ = false;
 
     const MediaPlayer* owner_ = nullptr;
     const MediaItem* item_ = nullptr;

@@ -16,6 +16,7 @@
 #include "platform/linux/QtApplication.h"
 #include "platform/linux/QtGraphics.h"
 #include "platform/linux/QtLocalization.h"
+#include "platform/linux/SleepInhibitor.h"
 #include "platform/linux/SniStatusBar.h"
 #include "platform/linux/XdgAutostart.h"
 
@@ -35,6 +36,8 @@ namespace {
 
 // The bus name that marks the running instance.
 const char* const kInstanceBusName = "org.kovra.Radio";
+// A turn of the wheel over the icon moves the volume this much of the sound server's scale.
+constexpr double kVolumeStep = 0.05;
 
 void printUsage()
 {
@@ -111,34 +114,64 @@ void installPlatform(int& argc, char** argv, const std::vector<URL>& streams)
         playlistPaths << QUrl(QString::fromStdString(stream.absoluteString())).path(QUrl::FullyEncoded);
     auto relay = std::make_shared<LoopbackHttpRelay>(QString::fromStdString(streamHost()), playlistPaths);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, relay.get(), [relay = relay.get()] { relay->stop(); });
-    StatusBar::install(makeStatusBar([relay = std::weak_ptr<LoopbackHttpRelay>(relay)](bool open) {
+    auto mediaEngine = std::make_shared<MpvMediaEngine>();
+    mediaEngine->setRelay(relay);
+    mediaEngine->followSleepAndNetwork();
+    StatusItemHooks hooks;
+    hooks.menuWatch = [relay = std::weak_ptr<LoopbackHttpRelay>(relay)](bool open) {
         if (auto alive = relay.lock())
             open ? alive->menuOpened() : alive->menuClosed();
         if (open)
             MpvLibrary::preload();
-    }));
+    };
+    // A middle click pauses and resumes as the media keys do: the toggle of the current channel,
+    // which is what choosing it again in the menu does.
+    hooks.secondaryActivate = [] { RemoteCommandCenter::sharedCommandCenter().togglePlayPauseCommand().invoke(); };
+    hooks.scroll = [engine = std::weak_ptr<MpvMediaEngine>(mediaEngine)](int notches) {
+        if (auto alive = engine.lock())
+            alive->setVolume(alive->volume() + notches * kVolumeStep);
+    };
+    StatusBar::install(makeStatusBar(std::move(hooks)));
     new NoTrayNotice(); // owned by the application
     UserDefaults::install(makeUserDefaults());
     LoginItemService::install(makeLoginItemService());
     NotificationCenter::install(makeNotificationCenter());
     UpdaterFactory::install(makeUpdaterFactory());
     HotKeyService::install(makeHotKeyService());
-    auto mediaEngine = std::make_shared<MpvMediaEngine>();
-    mediaEngine->setRelay(relay);
-    mediaEngine->followSleepAndNetwork();
     MediaEngine::install(mediaEngine);
     NowPlayingCenter::install(makeNowPlayingCenter());
     RemoteCommandCenter::install(makeRemoteCommandCenter());
 
-    // MPRIS shows the engine's position and seeks, which the now-playing data does not carry, and
-    // does not say Playing while the engine cannot play.
+    // MPRIS shows the engine's position, seeks and volume, which the now-playing data does not
+    // carry, and does not say Playing while the engine cannot play.
     MprisObject* mpris = sharedMprisObject();
     mpris->setPositionSource([engine = std::weak_ptr<MpvMediaEngine>(mediaEngine)]() -> std::optional<double> {
         auto alive = engine.lock();
         return alive ? alive->position() : std::nullopt;
     });
+    mpris->setVolumeControl(
+        [engine = std::weak_ptr<MpvMediaEngine>(mediaEngine)] {
+            auto alive = engine.lock();
+            return alive ? alive->volume() : 1.0;
+        },
+        [engine = std::weak_ptr<MpvMediaEngine>(mediaEngine)](double volume) {
+            if (auto alive = engine.lock())
+                alive->setVolume(volume);
+        });
     QObject::connect(mediaEngine.get(), &MpvMediaEngine::seeked, mpris, &MprisObject::announceSeek);
     QObject::connect(mediaEngine.get(), &MpvMediaEngine::playbackFailedChanged, mpris, &MprisObject::setPlaybackFailed);
+    QObject::connect(mediaEngine.get(), &MpvMediaEngine::volumeChanged, mpris, &MprisObject::announceVolume);
+
+    // While a channel is heard, the computer does not suspend by itself.
+    auto* inhibitor = new SleepInhibitor(QDBusConnection::sessionBus(), qApp);
+    QObject::connect(mediaEngine.get(), &MpvMediaEngine::soundingChanged, inhibitor, [inhibitor, mpris](bool sounding) {
+        if (!sounding) {
+            inhibitor->release();
+            return;
+        }
+        const QString channel = mpris->metadata().value(QStringLiteral("xesam:title")).toString();
+        inhibitor->hold(QCoreApplication::translate("SleepInhibitor", "Playing %1").arg(channel));
+    });
 }
 
 } // namespace platform

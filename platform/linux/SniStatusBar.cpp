@@ -1,22 +1,24 @@
-// The status item on QSystemTrayIcon: the drawn image as icon, the title as tooltip, and the
-// menu model rendered into one QMenu that lives as long as the item. The icon appears once a
-// tray host is there, also when the host starts after us.
+// The status item: the drawn image as icon, the title as tooltip and as the label beside the icon,
+// the menu model exported to the tray and, on X11, shown by us at the icon. Where a StatusNotifier
+// watcher is, our own item registers with it (again after the watcher restarts); where none is but
+// an XEmbed tray is, Qt's tray icon embeds in it.
 #include "platform/linux/SniStatusBar.h"
+#include "platform/linux/DBusMenuExport.h"
 #include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/MenuRendering.h"
+#include "platform/linux/PopupMenu.h"
 #include "platform/linux/QtGraphics.h"
+#include "platform/linux/StatusNotifierItem.h"
 #include "platform/linux/TrayHost.h"
 
 #include <QCursor>
+#include <QDBusConnectionInterface>
 #include <QGuiApplication>
-#include <QMenu>
-#include <QPointer>
 #include <QScreen>
 #include <QSystemTrayIcon>
-#include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -25,31 +27,81 @@ namespace platform::linux_impl {
 
 namespace {
 
+constexpr int kEighthsPerNotch = 120;
+// What one event of a real wheel may carry at most; a host's larger numbers count as this.
+constexpr int kMostNotches = 4;
+
+// Turns of the wheel as hosts count them, in notches. Qt-based hosts (Plasma, LXQt) send Qt's
+// eighths of a degree, 120 to a notch, upward positive, and touchpads send parts of a notch; GTK-based
+// hosts (GNOME's extension, Xfce, waybar, MATE) send one unit a notch, downward positive, as
+// libappindicator reads them. A delta of a whole notch or more is Qt's, whoever sends it.
+class WheelNotches {
+public:
+    int add(int delta, bool qtUnits)
+    {
+        if (!qtUnits && std::abs(qint64(delta)) < kEighthsPerNotch)
+            return delta > 0 ? -1 : 1;
+        eighths_ = std::clamp<qint64>(eighths_ + delta, -qint64(kEighthsPerNotch) * kMostNotches,
+                                      qint64(kEighthsPerNotch) * kMostNotches);
+        const int notches = int(eighths_ / kEighthsPerNotch);
+        eighths_ -= qint64(notches) * kEighthsPerNotch;
+        return notches;
+    }
+
+private:
+    qint64 eighths_ = 0;
+};
+
+bool onQtBasedDesktop()
+{
+    const QStringList desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(QLatin1Char(':'));
+    return desktops.contains(QLatin1String("KDE"), Qt::CaseInsensitive)
+           || desktops.contains(QLatin1String("LXQt"), Qt::CaseInsensitive);
+}
+
+// Qt's XEmbed icon hands its wheel events to the QSystemTrayIcon object.
+class WheelFilter final : public QObject {
+public:
+    explicit WheelFilter(std::function<void(int)> onWheel) : onWheel_(std::move(onWheel)) {}
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::Wheel)
+            return false;
+        onWheel_(static_cast<QWheelEvent*>(event)->angleDelta().y());
+        return true;
+    }
+
+private:
+    std::function<void(int)> onWheel_;
+};
+
 class QtStatusItem final : public StatusItem, public StatusButton {
 public:
-    explicit QtStatusItem(const MenuWatch& menuWatch) : menu_(std::make_unique<QMenu>())
+    explicit QtStatusItem(StatusItemHooks hooks)
+        : hooks_(std::move(hooks)), x11_(QGuiApplication::platformName() == QLatin1String("xcb")),
+          qtHost_(onQtBasedDesktop()), wheelFilter_([this](int delta) { scroll(delta, true); })
     {
-        // Hosts tell the menu's opening (dbusmenu AboutToShow, or its "opened" event) and closing.
-        if (menuWatch) {
-            QObject::connect(menu_.get(), &QMenu::aboutToShow, &context_, [menuWatch] { menuWatch(true); });
-            QObject::connect(menu_.get(), &QMenu::aboutToHide, &context_, [menuWatch] { menuWatch(false); });
-        }
-        HostClickPosition::install();
-        hostWatcher_ = std::make_unique<TrayHostWatcher>([this] {
-            hostAvailable_ = true;
-            createTrayIcon();
-        });
+        // A native Wayland client cannot place a menu of its own by a panel: there the host shows
+        // the menu we export, on any click.
+        if (x11_)
+            popup_ = std::make_unique<PopupMenu>(hooks_.menuWatch);
+        trays_ = std::make_unique<TrayHostWatcher>();
+        QObject::connect(trays_.get(), &TrayHostWatcher::changed, &context_, [this] { present(); });
         // The desktop may bind other keys than we asked for, and tell us late.
         QObject::connect(&HotKeyBindings::instance(), &HotKeyBindings::changed, &context_, [this] {
-            if (!refillQueued_)
-                refillLater();
+            if (popup_)
+                popup_->refresh();
+            if (exported_)
+                exported_->refresh();
         });
     }
     ~QtStatusItem() override
     {
-        hostWatcher_.reset();
-        tray_.reset();
-        clearMenu();
+        trays_.reset();
+        xembed_.reset();
+        item_.reset();
+        exported_.reset();
+        popup_.reset();
     }
 
     StatusButton* button() override { return this; }
@@ -57,14 +109,10 @@ public:
     void setMenu(std::shared_ptr<Menu> menu) override
     {
         model_ = std::move(menu);
-        // An action must not be deleted while it is being triggered: the refill waits until
-        // the action has finished. The model items stay alive as long as their actions.
-        if (triggering_) {
-            if (!refillQueued_)
-                refillLater();
-            return;
-        }
-        refill();
+        if (popup_)
+            popup_->setModel(model_);
+        if (exported_)
+            exported_->setModel(model_);
     }
 
     void setImage(std::shared_ptr<Image> image) override
@@ -78,271 +126,170 @@ public:
         if (key == iconKey_)
             return;
         iconKey_ = key;
-        std::vector<QImage> renderings = renderingsFor(paintable);
+        std::vector<QImage> renderings;
+        if (paintable) {
+            for (int side : kTrayIconSides)
+                renderings.push_back(paintable->renderSquare(side));
+        }
         if (renderings == renderings_)
             return;
         renderings_ = std::move(renderings);
         icon_ = QIcon();
         for (const QImage& rendering : renderings_)
             icon_.addPixmap(QPixmap::fromImage(rendering));
-        if (tray_)
-            tray_->setIcon(icon_);
-        else
-            createTrayIcon();
+        if (item_)
+            item_->setIcon(renderings_);
+        if (xembed_)
+            xembed_->setIcon(icon_);
+        present();
     }
 
     void setTitle(const std::string& title) override
     {
-        const QString toolTip = toolTipForTitle(title);
-        if (toolTip == toolTip_)
-            return;
-        toolTip_ = toolTip;
-        if (tray_)
-            tray_->setToolTip(toolTip_);
+        toolTip_ = toolTipForTitle(title);
+        label_ = QString::fromStdString(title).trimmed();
+        if (item_) {
+            item_->setToolTip(toolTip_);
+            item_->setLabel(label_);
+        }
+        if (xembed_)
+            xembed_->setToolTip(toolTip_);
     }
 
-    // A StatusNotifier item has no text label, so the title font has nothing to style.
+    // Hosts draw the label in the panel's own font.
     void setFont(const Font& font) override { font_ = font; }
 
 private:
-    // The image at every tray icon size; none for an image we cannot paint.
-    static std::vector<QImage> renderingsFor(const PaintableImage* paintable)
+    // Shown once the first image has been drawn: an item without an icon is an empty slot in the
+    // panel.
+    void present()
     {
-        std::vector<QImage> renderings;
-        if (paintable) {
-            for (int side : kTrayIconSides)
-                renderings.push_back(paintable->renderSquare(side));
+        if (renderings_.empty() || !trays_->knowsWatcher())
+            return;
+        const QString& watcher = trays_->watcherOwner();
+        if (!watcher.isEmpty()) {
+            xembed_.reset();
+            if (!item_)
+                makeStatusNotifierItem();
+            if (watcher != registeredWith_) {
+                registeredWith_ = watcher;
+                item_->registerWithWatcher();
+            }
+        } else {
+            registeredWith_.clear();
+            if (trays_->hasXEmbedTray() && popup_ && !xembed_)
+                makeXEmbedIcon();
         }
-        return renderings;
     }
 
-    // Made once a host is there and the first image has been drawn: an item shown without an
-    // icon is an empty slot in the panel (and Qt warns of it).
-    void createTrayIcon()
+    void makeStatusNotifierItem()
     {
-        if (tray_ || !hostAvailable_ || icon_.isNull())
+        exported_ = std::make_unique<DBusMenuExport>(QDBusConnection::sessionBus(), hooks_.menuWatch);
+        exported_->setModel(model_);
+        // On X11 a click asks us to open our menu at the icon; elsewhere the host opens the
+        // exported one itself.
+        item_ = std::make_unique<StatusNotifierItem>(QDBusConnection::sessionBus(), !x11_);
+        item_->setIcon(renderings_);
+        item_->setToolTip(toolTip_);
+        item_->setLabel(label_);
+        QObject::connect(item_.get(), &StatusNotifierItem::activated, &context_,
+                         [this](QPoint reported) { openAtReportedPoint(reported); });
+        QObject::connect(item_.get(), &StatusNotifierItem::secondaryActivated, &context_,
+                         [this] { secondaryActivate(); });
+        QObject::connect(item_.get(), &StatusNotifierItem::scrolled, &context_,
+                         [this](int delta) { scroll(delta, qtHost_); });
+    }
+
+    // Qt decides once, when its first tray icon is made, between the D-Bus tray and XEmbed, and
+    // never looks again: made only while no watcher is on the bus, it embeds in the XEmbed tray.
+    void makeXEmbedIcon()
+    {
+        // Asked again at the last moment: a watcher that came just now would win Qt over.
+        QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+        if (bus && bus->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")))
             return;
-        tray_ = std::make_unique<QSystemTrayIcon>();
-        tray_->setIcon(icon_);
-        tray_->setToolTip(toolTip_);
-        // Attached once: on Qt 6.4 replacing the context menu leaves the D-Bus menu exporter
-        // pointing at freed memory.
-        tray_->setContextMenu(menu_.get());
-        QObject::connect(tray_.get(), &QSystemTrayIcon::activated, &context_,
+        xembed_ = std::make_unique<QSystemTrayIcon>();
+        xembed_->setIcon(icon_);
+        xembed_->setToolTip(toolTip_);
+        // Its right click opens this menu by itself.
+        xembed_->setContextMenu(popup_->menu());
+        xembed_->installEventFilter(&wheelFilter_);
+        QObject::connect(xembed_.get(), &QSystemTrayIcon::activated, &context_,
                          [this](QSystemTrayIcon::ActivationReason reason) {
+                             if (reason == QSystemTrayIcon::MiddleClick)
+                                 secondaryActivate();
                              // A click on the icon opens the menu, as a menu bar item does.
-                             if (reason == QSystemTrayIcon::Trigger && !menu_->isVisible())
-                                 popUpMenu();
+                             else if (reason == QSystemTrayIcon::Trigger && !popup_->menu()->isVisible())
+                                 popup_->popUpBeside(xembed_->geometry());
                          });
-        tray_->show();
+        xembed_->show();
     }
 
-    // Opens the menu at the icon, where we know where that is: an XEmbed icon knows its own
-    // place, and a StatusNotifier host tells where it was clicked. A Wayland client knows no
-    // global positions, and a menu without a parent window becomes a window of its own there;
-    // the host shows the menu we export itself. Without a place, the X pointer is on the icon
-    // just clicked on an X11 desktop, but under XWayland it stays where it last left an X window.
-    void popUpMenu()
+    // A StatusNotifier host tells where it was clicked; on X11 we can tell where the pointer is,
+    // but under XWayland the X pointer stays where it last left an X window.
+    void openAtReportedPoint(QPoint reported)
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        if (!popup_ || popup_->menu()->isVisible())
             return;
-        QRect icon = tray_->geometry();
-        if (!icon.isValid()) {
-            if (const auto clicked = HostClickPosition::recent())
-                icon = QRect(*clicked, QSize(1, 1));
-        }
-        if (icon.isValid()) {
-            // Beside the panel, which lies outside the screen's work area where the desktop says.
-            const QScreen* screen = QGuiApplication::screenAt(icon.center());
-            const QRect area = screen ? screen->availableGeometry() : icon;
-            if (screen && icon.center().y() > screen->geometry().center().y())
-                menu_->popup(QPoint(icon.left(), std::min(icon.top(), area.bottom() + 1) - menu_->sizeHint().height()));
-            else
-                menu_->popup(QPoint(icon.left(), std::max(icon.bottom() + 1, area.top())));
-        } else if (!qEnvironmentVariableIsSet("WAYLAND_DISPLAY")) {
-            menu_->popup(QCursor::pos());
-        }
+        std::optional<QPoint> pointer;
+        if (!qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+            pointer = QCursor::pos();
+        QList<QRect> screens;
+        for (const QScreen* screen : QGuiApplication::screens())
+            screens << screen->geometry();
+        if (const auto anchor = menuAnchor(reported, pointer, screens))
+            popup_->popUpBeside(QRect(*anchor, QSize(1, 1)));
     }
 
-    // A new model of the same shape as the shown one (the usual case: a channel starts or
-    // stops) updates the actions in place, so only what changed goes to the desktop; the
-    // D-Bus menu sends its whole layout again after every inserted or removed action.
-    void refill()
+    void secondaryActivate()
     {
-        if (model_ && !actions_.empty() && shapeOf(*model_) == shape_) {
-            std::size_t next = 0;
-            update(*model_, next);
-            return;
-        }
-        clearMenu();
-        if (model_) {
-            shape_ = shapeOf(*model_);
-            fill(*menu_, *model_);
-        }
+        if (hooks_.secondaryActivate)
+            hooks_.secondaryActivate();
     }
 
-    void clearMenu()
+    void scroll(int delta, bool qtUnits)
     {
-        menu_->clear();
-        // clear() leaves the submenus made here alive.
-        submenus_.clear();
-        actions_.clear();
-        shape_.clear();
+        const int notches = wheel_.add(delta, qtUnits);
+        if (notches != 0 && hooks_.scroll)
+            hooks_.scroll(notches);
     }
 
-    // Separators, plain items and submenus in the order the menu shows them.
-    enum class Slot : char { separator, item, submenuBegin, submenuEnd };
-    static std::vector<Slot> shapeOf(const Menu& model)
-    {
-        std::vector<Slot> shape;
-        appendShape(model, shape);
-        return shape;
-    }
-    static void appendShape(const Menu& model, std::vector<Slot>& shape)
-    {
-        for (const auto& item : model.items()) {
-            if (item->isSeparatorItem()) {
-                shape.push_back(Slot::separator);
-            } else if (item->submenu()) {
-                shape.push_back(Slot::submenuBegin);
-                appendShape(*item->submenu(), shape);
-                shape.push_back(Slot::submenuEnd);
-            } else {
-                shape.push_back(Slot::item);
-            }
-        }
-    }
-
-    // Every action the model's items appear as, in the order fill() makes them, with the item
-    // each one now stands for (separators are not kept).
-    struct BoundAction {
-        QAction* action;
-        std::shared_ptr<MenuItem> item;
-    };
-
-    void fill(QMenu& target, const Menu& model)
-    {
-        for (const auto& item : model.items()) {
-            if (item->isSeparatorItem()) {
-                target.addSeparator();
-                continue;
-            }
-            // Kept in the order the menu shows them, a submenu's own action before its items.
-            const std::size_t index = actions_.size();
-            actions_.push_back(BoundAction{nullptr, item});
-            QAction* action = nullptr;
-            if (item->submenu()) {
-                // Filled before it is attached, so the desktop hears of it once.
-                auto submenu = std::make_unique<QMenu>(actionText(item->title()));
-                fill(*submenu, *item->submenu());
-                action = target.addMenu(submenu.get());
-                submenus_.push_back(std::move(submenu));
-            } else {
-                action = target.addAction(actionText(item->title()));
-                // The action reads the item it stands for when triggered, as that changes
-                // with each model of the same shape.
-                QObject::connect(action, &QAction::triggered, &context_, [this, index] {
-                    if (index < actions_.size() && !actions_[index].item->action().empty())
-                        trigger(actions_[index].item);
-                });
-            }
-            actions_[index].action = action;
-            // Shortcuts are shown beside the title only: the global hot keys do the work, so
-            // the menu must not take these keys from other windows.
-            action->setShortcutContext(Qt::WidgetShortcut);
-            action->setShortcutVisibleInContextMenu(true);
-            apply(*action, *item);
-        }
-    }
-
-    void update(const Menu& model, std::size_t& next)
-    {
-        for (const auto& item : model.items()) {
-            if (item->isSeparatorItem())
-                continue;
-            BoundAction& bound = actions_[next++];
-            bound.item = item;
-            apply(*bound.action, *item);
-            if (item->submenu())
-                update(*item->submenu(), next);
-        }
-    }
-
-    // Title, enabled state, check mark and shortcut of the item. Qt signals a change only when
-    // a value differs, so applying an unchanged item costs the desktop nothing.
-    static void apply(QAction& action, const MenuItem& item)
-    {
-        const ShownItem shown = shownItem(item);
-        action.setText(shown.text);
-        action.setEnabled(isEnabledItem(item));
-        const bool toggle = isToggleItem(item);
-        action.setCheckable(toggle);
-        if (toggle)
-            action.setChecked(item.state() == ControlStateValueOn);
-        action.setShortcut(shown.shortcut);
-    }
-
-    // By value: the item must outlive its action, whatever the action does to the menu.
-    void trigger(std::shared_ptr<MenuItem> item) // NOLINT(performance-unnecessary-value-param)
-    {
-        const bool nested = triggering_;
-        triggering_ = true;
-        sendAction(*item);
-        triggering_ = nested;
-        // A checkable QAction flips its own check mark when triggered, yet the model decides
-        // what shows: put the model's marks back unless the action queued a rebuild already.
-        if (isToggleItem(*item) && !refillQueued_)
-            refillLater();
-    }
-
-    void refillLater()
-    {
-        refillQueued_ = true;
-        QMetaObject::invokeMethod(
-            &context_,
-            [this] {
-                refillQueued_ = false;
-                refill();
-            },
-            Qt::QueuedConnection);
-    }
-
+    StatusItemHooks hooks_;
+    const bool x11_;
+    const bool qtHost_;
     QObject context_;
-    std::unique_ptr<QMenu> menu_;
-    std::vector<std::unique_ptr<QMenu>> submenus_;
-    std::vector<BoundAction> actions_;
-    std::vector<Slot> shape_;
-    std::unique_ptr<QSystemTrayIcon> tray_;
-    std::unique_ptr<TrayHostWatcher> hostWatcher_;
+    WheelFilter wheelFilter_;
+    WheelNotches wheel_;
+    std::unique_ptr<PopupMenu> popup_;
+    std::unique_ptr<DBusMenuExport> exported_;
+    std::unique_ptr<StatusNotifierItem> item_;
+    std::unique_ptr<QSystemTrayIcon> xembed_;
+    std::unique_ptr<TrayHostWatcher> trays_;
+    QString registeredWith_;
     std::shared_ptr<Menu> model_;
     std::shared_ptr<Image> image_;
     QString iconKey_;
     std::vector<QImage> renderings_;
     QIcon icon_;
     QString toolTip_ = toolTipForTitle("");
+    QString label_;
     Font font_;
-    bool hostAvailable_ = false;
-    bool triggering_ = false;
-    bool refillQueued_ = false;
 };
 
 class QtStatusBar final : public StatusBar {
 public:
-    explicit QtStatusBar(MenuWatch menuWatch) : menuWatch_(std::move(menuWatch)) {}
-    std::shared_ptr<StatusItem> statusItemWithLength(double) override
-    {
-        return std::make_shared<QtStatusItem>(menuWatch_);
-    }
+    explicit QtStatusBar(StatusItemHooks hooks) : hooks_(std::move(hooks)) {}
+    std::shared_ptr<StatusItem> statusItemWithLength(double) override { return std::make_shared<QtStatusItem>(hooks_); }
 
 private:
-    MenuWatch menuWatch_;
+    StatusItemHooks hooks_;
 };
 
 } // namespace
 
-std::shared_ptr<StatusBar> makeStatusBar(MenuWatch menuWatch)
+std::shared_ptr<StatusBar> makeStatusBar(StatusItemHooks hooks)
 {
-    return std::make_shared<QtStatusBar>(std::move(menuWatch));
+    return std::make_shared<QtStatusBar>(std::move(hooks));
 }
 
 } // namespace platform::linux_impl

@@ -1,5 +1,6 @@
-// The status item as a tray icon (StatusNotifierItem with its exported menu, or XEmbed on old
-// panels), created once the desktop has a tray to show it in.
+// The status item in the desktop's tray: a StatusNotifierItem of our own with its menu exported
+// over dbusmenu wherever a StatusNotifier watcher is, an XEmbed icon on old panels without one;
+// shown once the desktop has a tray for it.
 #pragma once
 
 #include "platform/StatusBar.h"
@@ -9,9 +10,16 @@
 
 namespace platform::linux_impl {
 
-// Told true when the status item's menu is about to show, false when it closed.
-using MenuWatch = std::function<void(bool open)>;
+// What the tray may tell the item besides a choice in its menu.
+struct StatusItemHooks {
+    // True when the item's menu is about to show, false when it closed.
+    std::function<void(bool open)> menuWatch;
+    // A middle click on the icon.
+    std::function<void()> secondaryActivate;
+    // The wheel turned over the icon by this many notches, upward positive.
+    std::function<void(int notches)> scroll;
+};
 
-std::shared_ptr<StatusBar> makeStatusBar(MenuWatch menuWatch = {});
+std::shared_ptr<StatusBar> makeStatusBar(StatusItemHooks hooks = {});
 
 } // namespace platform::linux_impl

@@ -1,5 +1,5 @@
-// The tray host's presence (StatusNotifier watcher with a host, or an XEmbed tray) and the click
-// positions it reports.
+// The tray's presence: the StatusNotifier watcher's owner on the bus, its hosts, and the XEmbed
+// tray's selection on the X display.
 #include "platform/linux/TrayHost.h"
 
 #include <QDBusConnection>
@@ -8,10 +8,7 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
-#include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QLoggingCategory>
-#include <QRegularExpression>
 
 #include <xcb/xcb.h>
 
@@ -25,6 +22,8 @@ namespace {
 const char* const kWatcherService = "org.kde.StatusNotifierWatcher";
 const char* const kWatcherPath = "/StatusNotifierWatcher";
 constexpr int kHostPollMs = 2000;
+// A hung bus peer must not keep the tray waiting.
+constexpr int kCallTimeoutMs = 1000;
 
 // True when an XEmbed system tray owns its selection on the X display.
 bool xembedTrayExists()
@@ -45,101 +44,82 @@ bool xembedTrayExists()
     return owner && owner->owner != XCB_WINDOW_NONE;
 }
 
-namespace click {
-constexpr const char* kCategory = "qt.qpa.tray";
-bool installed = false;
-bool userWantsIt = false;
-QtMessageHandler previousHandler = nullptr;
-QLoggingCategory::CategoryFilter previousFilter = nullptr;
-QPoint position;
-QElapsedTimer age;
-
-void filter(QLoggingCategory* category)
-{
-    if (previousFilter)
-        previousFilter(category);
-    if (qstrcmp(category->categoryName(), kCategory) == 0) {
-        userWantsIt = category->isDebugEnabled();
-        category->setEnabled(QtDebugMsg, true);
-    }
-}
-
-void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (type == QtDebugMsg && context.category && qstrcmp(context.category, kCategory) == 0) {
-        // Activate and ContextMenu log their x and y, and nothing else.
-        static const QRegularExpression kCoordinates(QStringLiteral("^(-?\\d+) (-?\\d+)$"));
-        const QRegularExpressionMatch match = kCoordinates.match(message);
-        if (match.hasMatch()) {
-            position = QPoint(match.captured(1).toInt(), match.captured(2).toInt());
-            age.start();
-        }
-        if (!userWantsIt)
-            return;
-    }
-    previousHandler(type, context, message);
-}
-} // namespace click
-
 } // namespace
-
-void HostClickPosition::install()
-{
-    if (click::installed)
-        return;
-    click::installed = true;
-    click::previousHandler = qInstallMessageHandler(&click::handle);
-    click::previousFilter = QLoggingCategory::installFilter(&click::filter);
-}
-
-std::optional<QPoint> HostClickPosition::recent()
-{
-    if (!click::age.isValid() || click::age.elapsed() > 1000)
-        return std::nullopt;
-    return click::position;
-}
 
 TrayHostWatcher::TrayHostWatcher(std::function<void()> onAvailable) : onAvailable_(std::move(onAvailable))
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        // Without a bus only XEmbed is possible, and Qt follows that tray by itself.
-        QTimer::singleShot(0, this, [this] { announce(); });
-        return;
-    }
-    serviceWatcher_ = new QDBusServiceWatcher(QString::fromLatin1(kWatcherService), bus,
-                                              QDBusServiceWatcher::WatchForRegistration, this);
-    connect(serviceWatcher_, &QDBusServiceWatcher::serviceRegistered, this, &TrayHostWatcher::check);
-    bus.connect(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
-                QString::fromLatin1(kWatcherService), QStringLiteral("StatusNotifierHostRegistered"), this,
-                SLOT(check()));
-    // Not every watcher signals its hosts, and XEmbed trays come without any bus signal.
     poll_.setInterval(kHostPollMs);
     connect(&poll_, &QTimer::timeout, this, &TrayHostWatcher::check);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        serviceWatcher_ = new QDBusServiceWatcher(QString::fromLatin1(kWatcherService), bus,
+                                                  QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(serviceWatcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString&, const QString&, const QString& owner) { setWatcherOwner(owner); });
+        bus.connect(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
+                    QString::fromLatin1(kWatcherService), QStringLiteral("StatusNotifierHostRegistered"), this,
+                    SLOT(check()));
+        QDBusMessage owner = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+        owner << QString::fromLatin1(kWatcherService);
+        auto* call = new QDBusPendingCallWatcher(bus.asyncCall(owner, kCallTimeoutMs), this);
+        connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
+            finished->deleteLater();
+            const QDBusPendingReply<QString> reply = *finished;
+            watcherKnown_ = true;
+            // A watcher that came while we asked has been told by the service watcher already.
+            if (!reply.isError() && watcherOwner_.isEmpty())
+                setWatcherOwner(reply.value());
+            else
+                Q_EMIT changed();
+        });
+    } else {
+        watcherKnown_ = true;
+    }
+    // Not every watcher signals its hosts, and XEmbed trays come without any bus signal.
     poll_.start();
+    QTimer::singleShot(0, this, &TrayHostWatcher::check);
+}
+
+void TrayHostWatcher::setWatcherOwner(const QString& owner)
+{
+    watcherKnown_ = true;
+    if (owner == watcherOwner_)
+        return;
+    watcherOwner_ = owner;
+    Q_EMIT changed();
     check();
 }
 
 void TrayHostWatcher::check()
 {
-    if (announced_)
-        return;
-    if (xembedTrayExists()) {
-        announce();
-        return;
+    const bool xembed = xembedTrayExists();
+    if (xembed != xembed_) {
+        xembed_ = xembed;
+        Q_EMIT changed();
     }
-    QDBusMessage get =
-        QDBusMessage::createMethodCall(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
-                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << QString::fromLatin1(kWatcherService) << QStringLiteral("IsStatusNotifierHostRegistered");
-    // Asynchronous, with a short timeout: a hung watcher must not freeze the menu.
-    auto* call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get, 1000), this);
-    connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
-        finished->deleteLater();
-        QDBusPendingReply<QDBusVariant> reply = *finished;
-        if (!reply.isError() && reply.value().variant().toBool())
-            announce();
-    });
+    if (xembed_)
+        announce();
+    if (!announced_ && !watcherOwner_.isEmpty()) {
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(QString::fromLatin1(kWatcherService), QString::fromLatin1(kWatcherPath),
+                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QString::fromLatin1(kWatcherService) << QStringLiteral("IsStatusNotifierHostRegistered");
+        auto* call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get, kCallTimeoutMs), this);
+        connect(call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
+            finished->deleteLater();
+            const QDBusPendingReply<QDBusVariant> reply = *finished;
+            if (!reply.isError() && reply.value().variant().toBool())
+                announce();
+        });
+    }
+    // Looked for while an XEmbed tray may yet appear in place of a watcher, or a host with it.
+    const bool settled = announced_ && (xembed_ || !watcherOwner_.isEmpty());
+    if (settled)
+        poll_.stop();
+    else if (!poll_.isActive())
+        poll_.start();
 }
 
 void TrayHostWatcher::announce()
@@ -147,8 +127,8 @@ void TrayHostWatcher::announce()
     if (announced_)
         return;
     announced_ = true;
-    poll_.stop();
-    onAvailable_();
+    if (onAvailable_)
+        onAvailable_();
 }
 
 } // namespace platform::linux_impl

@@ -1,48 +1,50 @@
-// Knowing when the desktop has a tray to show our icon in, and where its host says the icon was
-// clicked.
+// Knowing what tray the desktop has for our icon: a StatusNotifier watcher on the session bus (the
+// trays of Plasma, GNOME's AppIndicator extension, Xfce, waybar and most others), or an old-style
+// XEmbed tray on the X display; also when it comes up after us, or restarts.
 #pragma once
 
 #include <QObject>
-#include <QPoint>
+#include <QString>
 #include <QTimer>
 
 #include <functional>
-#include <optional>
 
 class QDBusServiceWatcher;
 
 namespace platform::linux_impl {
 
-// Tells once that a tray host is there. Qt decides a single time, when the first tray icon is
-// made, whether a StatusNotifier host exists (it asks the watcher's IsStatusNotifierHostRegistered)
-// and falls back to XEmbed for good otherwise; so the icon is made only after a host has
-// registered with the watcher, or when an XEmbed tray is already there.
 class TrayHostWatcher : public QObject {
     Q_OBJECT
 public:
-    explicit TrayHostWatcher(std::function<void()> onAvailable);
+    // onAvailable is told once, when a tray first shows icons: a StatusNotifier host has registered
+    // with the watcher, or an XEmbed tray is there.
+    explicit TrayHostWatcher(std::function<void()> onAvailable = {});
+
+    // The unique bus name of the watcher; empty while there is none. It changes when the watcher
+    // restarts, and then every item must register with it again.
+    const QString& watcherOwner() const { return watcherOwner_; }
+    bool hasXEmbedTray() const { return xembed_; }
+    // The bus has said whether a watcher is there: until then, no tray can be chosen.
+    bool knowsWatcher() const { return watcherKnown_; }
+
+Q_SIGNALS:
+    // The watcher came, went or restarted, or an XEmbed tray appeared.
+    void changed();
 
 public Q_SLOTS:
     void check();
 
 private:
+    void setWatcherOwner(const QString& owner);
     void announce();
 
     std::function<void()> onAvailable_;
     QDBusServiceWatcher* serviceWatcher_ = nullptr;
+    QString watcherOwner_;
     QTimer poll_;
+    bool xembed_ = false;
+    bool watcherKnown_ = false;
     bool announced_ = false;
 };
-
-// Where the StatusNotifier host says the icon was clicked. The host passes the click's screen
-// position with Activate, yet Qt's item passes on only that it was activated; the position
-// reaches Qt's tray debug log and nothing else. So that log category is switched on and its
-// messages are read here, and dropped unless the user asked to see them.
-namespace HostClickPosition {
-// Starts listening; later calls do nothing.
-void install();
-// The position of a click the host reported in the last second, if any.
-std::optional<QPoint> recent();
-} // namespace HostClickPosition
 
 } // namespace platform::linux_impl

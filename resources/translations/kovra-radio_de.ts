@@ -2,6 +2,40 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE" sourcelanguage="en">
 <context>
+    <name>Updater</name>
+    <message>
+        <source>Kovra Radio %1 is available</source>
+        <translation>Kovra Radio %1 ist verfügbar</translation>
+    </message>
+    <message>
+        <source>You have version %1. Download the new version from %2</source>
+        <translation>Sie haben Version %1. Laden Sie die neue Version von %2 herunter</translation>
+    </message>
+    <message>
+        <source>Kovra Radio is up to date</source>
+        <translation>Kovra Radio ist auf dem neuesten Stand</translation>
+    </message>
+    <message>
+        <source>Version %1 is the newest version.</source>
+        <translation>Version %1 ist die neueste Version.</translation>
+    </message>
+    <message>
+        <source>Could not check for updates</source>
+        <translation>Suche nach Updates fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>The update information could not be loaded. Try again later.</source>
+        <translation>Die Update-Informationen konnten nicht geladen werden. Versuchen Sie es später erneut.</translation>
+    </message>
+</context>
+<context>
+    <name>SleepInhibitor</name>
+    <message>
+        <source>Playing %1</source>
+        <translation>%1 wird gespielt</translation>
+    </message>
+</context>
+<context>
     <name>kovra-radio</name>
     <message>
         <source>launch_at_login</source>

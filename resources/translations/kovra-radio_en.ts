@@ -2,6 +2,40 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="en">
 <context>
+    <name>Updater</name>
+    <message>
+        <source>Kovra Radio %1 is available</source>
+        <translation>Kovra Radio %1 is available</translation>
+    </message>
+    <message>
+        <source>You have version %1. Download the new version from %2</source>
+        <translation>You have version %1. Download the new version from %2</translation>
+    </message>
+    <message>
+        <source>Kovra Radio is up to date</source>
+        <translation>Kovra Radio is up to date</translation>
+    </message>
+    <message>
+        <source>Version %1 is the newest version.</source>
+        <translation>Version %1 is the newest version.</translation>
+    </message>
+    <message>
+        <source>Could not check for updates</source>
+        <translation>Could not check for updates</translation>
+    </message>
+    <message>
+        <source>The update information could not be loaded. Try again later.</source>
+        <translation>The update information could not be loaded. Try again later.</translation>
+    </message>
+</context>
+<context>
+    <name>SleepInhibitor</name>
+    <message>
+        <source>Playing %1</source>
+        <translation>Playing %1</translation>
+    </message>
+</context>
+<context>
     <name>kovra-radio</name>
     <message>
         <source>launch_at_login</source>

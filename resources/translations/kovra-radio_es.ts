@@ -2,6 +2,40 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="es_ES" sourcelanguage="en">
 <context>
+    <name>Updater</name>
+    <message>
+        <source>Kovra Radio %1 is available</source>
+        <translation>Kovra Radio %1 está disponible</translation>
+    </message>
+    <message>
+        <source>You have version %1. Download the new version from %2</source>
+        <translation>Tiene la versión %1. Descargue la nueva versión desde %2</translation>
+    </message>
+    <message>
+        <source>Kovra Radio is up to date</source>
+        <translation>Kovra Radio está actualizado</translation>
+    </message>
+    <message>
+        <source>Version %1 is the newest version.</source>
+        <translation>La versión %1 es la más reciente.</translation>
+    </message>
+    <message>
+        <source>Could not check for updates</source>
+        <translation>No se pudieron buscar actualizaciones</translation>
+    </message>
+    <message>
+        <source>The update information could not be loaded. Try again later.</source>
+        <translation>No se pudo cargar la información de actualización. Inténtelo de nuevo más tarde.</translation>
+    </message>
+</context>
+<context>
+    <name>SleepInhibitor</name>
+    <message>
+        <source>Playing %1</source>
+        <translation>Reproduciendo %1</translation>
+    </message>
+</context>
+<context>
     <name>kovra-radio</name>
     <message>
         <source>launch_at_login</source>

@@ -2,6 +2,40 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr_FR" sourcelanguage="en">
 <context>
+    <name>Updater</name>
+    <message>
+        <source>Kovra Radio %1 is available</source>
+        <translation>Kovra Radio %1 est disponible</translation>
+    </message>
+    <message>
+        <source>You have version %1. Download the new version from %2</source>
+        <translation>Vous avez la version %1. Téléchargez la nouvelle version depuis %2</translation>
+    </message>
+    <message>
+        <source>Kovra Radio is up to date</source>
+        <translation>Kovra Radio est à jour</translation>
+    </message>
+    <message>
+        <source>Version %1 is the newest version.</source>
+        <translation>La version %1 est la plus récente.</translation>
+    </message>
+    <message>
+        <source>Could not check for updates</source>
+        <translation>Impossible de rechercher des mises à jour</translation>
+    </message>
+    <message>
+        <source>The update information could not be loaded. Try again later.</source>
+        <translation>Les informations de mise à jour n’ont pas pu être chargées. Réessayez plus tard.</translation>
+    </message>
+</context>
+<context>
+    <name>SleepInhibitor</name>
+    <message>
+        <source>Playing %1</source>
+        <translation>Lecture de %1</translation>
+    </message>
+</context>
+<context>
     <name>kovra-radio</name>
     <message>
         <source>launch_at_login</source>

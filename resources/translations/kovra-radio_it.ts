@@ -2,6 +2,40 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="it_IT" sourcelanguage="en">
 <context>
+    <name>Updater</name>
+    <message>
+        <source>Kovra Radio %1 is available</source>
+        <translation>Kovra Radio %1 è disponibile</translation>
+    </message>
+    <message>
+        <source>You have version %1. Download the new version from %2</source>
+        <translation>Hai la versione %1. Scarica la nuova versione da %2</translation>
+    </message>
+    <message>
+        <source>Kovra Radio is up to date</source>
+        <translation>Kovra Radio è aggiornato</translation>
+    </message>
+    <message>
+        <source>Version %1 is the newest version.</source>
+        <translation>La versione %1 è la più recente.</translation>
+    </message>
+    <message>
+        <source>Could not check for updates</source>
+        <translation>Impossibile verificare gli aggiornamenti</translation>
+    </message>
+    <message>
+        <source>The update information could not be loaded. Try again later.</source>
+        <translation>Impossibile caricare le informazioni sugli aggiornamenti. Riprova più tardi.</translation>
+    </message>
+</context>
+<context>
+    <name>SleepInhibitor</name>
+    <message>
+        <source>Playing %1</source>
+        <translation>Riproduzione di %1</translation>
+    </message>
+</context>
+<context>
     <name>kovra-radio</name>
     <message>
         <source>launch_at_login</source>

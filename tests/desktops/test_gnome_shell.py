@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # The tray in GNOME Shell 43 on Wayland: the AppIndicator extension shows the item in 16, 22 and 24 px
-# slots, a channel picked from the extension's menu sounds, and activating the icon (its double click)
-# opens no window of ours.
+# slots, a channel picked from the extension's menu sounds and is named beside the icon, a middle click
+# pauses and resumes it, and activating the icon (its double click) opens no window of ours.
 import time
 
 import waylandshells  # noqa: E402
@@ -70,6 +70,12 @@ class GnomeShellTray(kovratest.SessionTest):
         x, y, w, h = indicator["entries"][1][1]
         desk.click(x + w // 2, y + h // 2)
         s.audio.wait_for_channel("tarvesi", timeout=20)
+        # The channel's name beside the icon; a middle click pauses and resumes it.
+        procutil.wait_until(lambda: desk.eval(INDICATOR)["label"] == "Kovra Tarvesi", 10, message="the label")
+        x, y, w, h = icon
+        for heard in (None, "tarvesi"):
+            desk.click(x + w // 2, y + h // 2, button="middle")
+            s.audio.wait_for_channel(heard, timeout=20) if heard else s.audio.wait_for_silence()
         windows = "global.get_window_actors().map(a => [a.meta_window.get_wm_class(), a.meta_window.get_title()])"
         self.assertEqual(desk.eval(windows), [], "the extension shows the menu itself, no window of ours")
 

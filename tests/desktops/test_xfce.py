@@ -62,6 +62,13 @@ class XfceTray(kovratest.SessionTest):
         self.assertLessEqual(np.abs(corner - icon.center).max(), 24, f"menu {menus[0]}, icon {icon}")
         save_png(screenshot(s, Box(0, 0, 400, 260)), os.path.join(SHOTS, f"xfce-menu-{app.pid}.png"))
 
+    def middle_click_and_wheel(self, s, icon, channel):
+        # A middle click pauses and resumes; two notches of the wheel down take the stream to 90 %.
+        for button, heard in ((2, None), (2, channel), (5, channel), (5, channel)):
+            s.run(["xdotool", "mousemove", *map(str, icon.center), "click", str(button)], check=True)
+            s.audio.wait_for_channel(heard) if heard else s.audio.wait_for_silence()
+        kovratest.wait_for_stream_volume(s, 90)
+
     def test_status_notifier_item_in_the_panel(self):
         # As under XWayland (an X11 client in a Wayland session, where the X pointer does not follow
         # clicks on the panel), only the host's word says where the icon was clicked.
@@ -85,6 +92,7 @@ class XfceTray(kovratest.SessionTest):
         self.assert_our_menu_opens_at_the_icon(s, app, icon)
         self.choose(s, 1)
         s.audio.wait_for_channel("velmora")
+        self.middle_click_and_wheel(s, icon, "velmora")
         self.assertTrue(app.alive())
 
     def test_xembed_icon_in_the_panel_when_no_watcher_is_on_the_bus(self):
@@ -95,6 +103,7 @@ class XfceTray(kovratest.SessionTest):
         self.assert_our_menu_opens_at_the_icon(s, app, icon)
         self.choose(s, 3)
         s.audio.wait_for_channel("nimo")
+        self.middle_click_and_wheel(s, icon, "nimo")
         self.assertTrue(app.alive())
 
 

@@ -66,19 +66,25 @@ class Menu(kovratest.SharedSessionTest):
                                    message=f"launch at login to show {state}")
             self.assertEqual(os.path.isfile(desktop), bool(state))
 
-    def test_check_for_updates_tells_of_a_newer_version(self):
+    def test_check_for_updates_tells_in_the_users_language_of_a_newer_version_or_why_not(self):
         s = self.session
         version = binary_version(s.binary)
         newer = f"{int(version.split('.')[0]) + 1}.0.0"
         url = f"https://downloads.kovra.example/kovra-radio-{newer}.tar.gz"
-        s.broadcaster.set_file("/appcast.xml", APPCAST.format(version=newer, url=url), "application/rss+xml")
-        _, item = self.start_app_with_menu()
-        seen = len(s.notifications())
-        s.tray.click(["Check for Updates"], item=item)
-        note = procutil.wait_until(lambda: s.notifications()[seen:], 15, message="a notification")[0]
-        self.assertIn(newer, note["summary"])
-        self.assertIn(url, note["body"])
-
+        _, item = self.start_app_with_menu(env={"LANG": "de_DE.UTF-8", "LANGUAGE": None})
+        for feed, summary, body in (
+                (APPCAST.format(version=newer, url=url), f"Kovra Radio {newer} ist verfügbar",
+                 f"Sie haben Version {version}. Laden Sie die neue Version von {url} herunter"),
+                (APPCAST.format(version=version, url=url), "Kovra Radio ist auf dem neuesten Stand",
+                 f"Version {version} ist die neueste Version."),
+                ("<rss", "Suche nach Updates fehlgeschlagen",
+                 "Die Update-Informationen konnten nicht geladen werden. Versuchen Sie es später erneut.")):
+            s.broadcaster.set_file("/appcast.xml", feed, "application/rss+xml")
+            seen = len(s.notifications())
+            s.tray.click(["Nach Updates suchen"], item=item)
+            note = procutil.wait_until(lambda: s.notifications()[seen:], 15, message="a notification")[0]
+            self.assertEqual(note["summary"], summary)
+            self.assertIn(body, note["body"])
 
 if __name__ == "__main__":
     kovratest.main()

@@ -1,9 +1,9 @@
 // Checks of the Qt platform pieces that need no desktop session: menu item rendering rules,
 // drawing (lower-left origin, colour flag, symbol), and the compiled-in translation tables.
 #include "platform/linux/MenuRendering.h"
+#include "platform/linux/PopupMenu.h"
 #include "platform/linux/QtGraphics.h"
 #include "platform/linux/QtLocalization.h"
-#include "platform/linux/SniStatusBar.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 
 #include <cstdlib>
@@ -119,12 +120,8 @@ public:
 
 TEST(StatusMenu, ASameShapedModelUpdatesTheShownActionsInPlace)
 {
-    const QWidgetList before = QApplication::topLevelWidgets();
-    auto item = makeStatusBar()->statusItemWithLength(-1);
-    QMenu* menu = nullptr;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        menu = before.contains(widget) ? menu : qobject_cast<QMenu*>(widget);
-    ASSERT_NE(menu, nullptr);
+    PopupMenu popup({});
+    QMenu* menu = popup.menu();
     auto target = std::make_shared<RecordingTarget>();
     // Two channels (one playing, with a shortcut) and a submenu, as the tray shows them.
     auto model = [&](int playing) {
@@ -144,13 +141,13 @@ TEST(StatusMenu, ASameShapedModelUpdatesTheShownActionsInPlace)
         result->addItem(shortcuts);
         return result;
     };
-    item->setMenu(model(0));
+    popup.setModel(model(0));
     const QList<QAction*> first = menu->actions();
     ASSERT_EQ(first.size(), 3);
     QAction* submenuEntry = first[2]->menu()->actions().value(0);
     EXPECT_EQ(first[0]->shortcut(), QKeySequence(QStringLiteral("Alt+1")));
 
-    item->setMenu(model(1));
+    popup.setModel(model(1));
     // The same actions, now showing the new model.
     EXPECT_EQ(menu->actions(), first);
     EXPECT_EQ(first[2]->menu()->actions().value(0), submenuEntry);
@@ -164,19 +161,50 @@ TEST(StatusMenu, ASameShapedModelUpdatesTheShownActionsInPlace)
     EXPECT_FALSE(first[0]->isChecked());
 }
 
-TEST(Translations, EveryTableTranslatesAllMenuKeys)
+TEST(StatusMenu, OpensWhereTheHostClickedUnlessThatIsFarFromThePointerOrOnNoScreen)
 {
-    const char* const keys[] = {
-        "launch_at_login", "keyboard_shortcuts",   "hotkey_none",     "check_for_updates",  "quit",
-        "hotkey_slot",     "shortcut_description", "no_tray_summary", "no_tray_body_gnome", "no_tray_body"};
+    const QList<QRect> screens{QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1080)};
+    const QPoint pointer(1180, 12);
+    EXPECT_EQ(menuAnchor(QPoint(1175, 4), pointer, screens), QPoint(1175, 4));
+    // mate-panel reports points relative to its own applet.
+    EXPECT_EQ(menuAnchor(QPoint(0, 25), pointer, screens), pointer);
+    EXPECT_EQ(menuAnchor(QPoint(INT_MAX, INT_MAX), pointer, screens), pointer);
+    // Under XWayland only the host can tell, and a point on no screen is no place.
+    EXPECT_EQ(menuAnchor(QPoint(2000, 500), std::nullopt, screens), QPoint(2000, 500));
+    EXPECT_EQ(menuAnchor(QPoint(INT_MIN, 5), std::nullopt, screens), std::nullopt);
+}
+
+TEST(Translations, EveryTableTranslatesTheMenuAndTheNotices)
+{
+    const std::pair<const char*, const char*> texts[] = {
+        {"kovra-radio", "launch_at_login"},
+        {"kovra-radio", "keyboard_shortcuts"},
+        {"kovra-radio", "hotkey_none"},
+        {"kovra-radio", "check_for_updates"},
+        {"kovra-radio", "quit"},
+        {"kovra-radio", "hotkey_slot"},
+        {"kovra-radio", "shortcut_description"},
+        {"kovra-radio", "no_tray_summary"},
+        {"kovra-radio", "no_tray_body_gnome"},
+        {"kovra-radio", "no_tray_body"},
+        {"Updater", "Kovra Radio %1 is available"},
+        {"Updater", "You have version %1. Download the new version from %2"},
+        {"Updater", "Kovra Radio is up to date"},
+        {"Updater", "Version %1 is the newest version."},
+        {"Updater", "Could not check for updates"},
+        {"Updater", "The update information could not be loaded. Try again later."},
+        {"SleepInhibitor", "Playing %1"}};
     for (const char* language : {"en", "de", "fr", "es", "it"}) {
         QTranslator table;
         ASSERT_TRUE(table.load(QStringLiteral(":/translations/kovra-radio_%1.qm").arg(QLatin1String(language))))
             << language;
-        for (const char* key : keys) {
-            const QString text = table.translate("kovra-radio", key);
+        for (const auto& [context, key] : texts) {
+            const QString text = table.translate(context, key);
             EXPECT_FALSE(text.isEmpty()) << language << " " << key;
-            EXPECT_NE(text, QLatin1String(key)) << language << " " << key;
+            // English keeps the notices' own words; the menu's keys are no words at all.
+            if (qstrcmp(language, "en") != 0 || qstrcmp(context, "kovra-radio") == 0) {
+                EXPECT_NE(text, QLatin1String(key)) << language << " " << key;
+            }
         }
     }
 }

@@ -1,0 +1,100 @@
+#!/usr/bin/python3
+# The computer is kept from suspending by itself exactly while a channel is heard: through the real
+# xdg-desktop-portal frontend and an Inhibit backend of ours (tests/fixtures/portalbackend.py), the
+# inhibition's life is set against the tone's at the sink: taken at first sound, given back on pause,
+# on a host failure once silent, on quit and when the app is killed, and never taken while a failed
+# stream retries.
+import signal
+import sys
+import time
+
+import kovratest  # noqa: E402
+import procutil  # noqa: E402
+from audio import RATE, SILENCE_RMS, rms  # noqa: E402
+from portalbackend import Portal  # noqa: E402
+
+SUSPEND = 4
+# The inhibition follows the sound within this long (a correctness bound, not a speed goal).
+SLACK = 3.0
+
+
+class Inhibition(kovratest.SharedSessionTest):
+
+    def setUp(self):
+        super().setUp()
+        self.portal = Portal(self.session)
+        self.addCleanup(self.portal.close)
+        self.addCleanup(self.session.broadcaster.clear_faults)
+
+    def inhibitions(self):
+        # [taken, released or None, flags, reason] for each inhibition, in the order taken.
+        taken = {c[1]: [c[4], None, c[2], c[3]] for c in self.portal.calls("Inhibit")}
+        for _, handle, at in self.portal.calls("Close"):
+            taken[handle][1] = at
+        return sorted(taken.values())
+
+    def wait_for(self, count, held):
+        # Waits for the count-th inhibition to be held (or to have ended); returns it.
+        def reached():
+            found = self.inhibitions()
+            return len(found) == count and (found[-1][1] is None) == held and found[-1]
+        return procutil.wait_until(reached, 15, message=f"inhibition {count} {'held' if held else 'released'}")
+
+    def edge(self, since, sounding):
+        # When the sink began to sound (or fell silent) after `since`: the first 50 ms that do.
+        step = RATE // 20
+
+        def found():
+            x = self.session.audio.since(since)
+            hits = [i for i in range(0, len(x) - step, step) if (rms(x[i:i + step]) >= SILENCE_RMS) == sounding]
+            return hits and hits[0] + 1  # (0 would read as not found)
+        return since + (procutil.wait_until(found, 30, message="the tone to " + ("start" if sounding else "stop"))
+                        - 1) / RATE
+
+    def check(self, what, inhibition_at, event_at, event="the sound's edge at the sink"):
+        print(f"[measured] inhibition {what}: {inhibition_at - event_at:+.2f} s after {event}", file=sys.stderr,
+              flush=True)
+        self.assertGreaterEqual(inhibition_at, event_at - 0.25, what)
+        self.assertLessEqual(inhibition_at, event_at + SLACK, what)
+
+    def test_held_from_first_sound_to_pause_failure_and_quit_and_never_while_retrying(self):
+        s = self.session
+        app, item = self.start_app_with_menu()
+        clicked = s.audio.now()
+        s.tray.click(["Kovra Velmora"], item=item)
+        taken, _, flags, reason = self.wait_for(1, held=True)
+        self.assertEqual((flags, reason), (SUSPEND, "Playing Kovra Velmora"))
+        self.check("taken", taken, self.edge(clicked, True))
+
+        paused = s.audio.now()
+        s.tray.click(["Kovra Velmora"], item=item)
+        self.check("released on pause", self.wait_for(1, held=False)[1], self.edge(paused, False))
+        resumed = s.audio.now()
+        s.tray.click(["Kovra Velmora"], item=item)
+        self.check("taken on resume", self.wait_for(2, held=True)[0], self.edge(resumed, True))
+
+        # The host fails: the buffer plays out, then silence, then retries that do not sound.
+        failed = s.audio.now()
+        s.broadcaster.set_fault("velmora", "404")
+        self.check("released on a host failure", self.wait_for(2, held=False)[1], self.edge(failed, False))
+        s.audio.assert_silent(6)
+        self.assertEqual(len(self.inhibitions()), 2, "an inhibition while the stream retries")
+        back = s.audio.now()
+        s.broadcaster.clear_faults()
+        self.check("taken when the host is back", self.wait_for(3, held=True)[0], self.edge(back, True))
+
+        quit_at = time.monotonic()
+        self.assertEqual(app.terminate(), 0, app.log())
+        self.check("released on quit", self.wait_for(3, held=False)[1], quit_at, "the request")
+
+    def test_released_when_the_app_is_killed(self):
+        app, item = self.start_app_with_menu()
+        self.session.tray.click(["Kovra Nimo"], item=item)
+        self.wait_for(1, held=True)
+        killed = time.monotonic()
+        app.signal(signal.SIGKILL)
+        self.check("released when killed", self.wait_for(1, held=False)[1], killed, "SIGKILL")
+
+
+if __name__ == "__main__":
+    kovratest.main()
