@@ -13,10 +13,7 @@ namespace {
 const char* const kUnknownEntry = "org.freedesktop.DBus.Error.InvalidArgs";
 
 // A label marks its mnemonic with '_': the title has none, and its own underscores stay.
-QString labelFor(const std::string& title)
-{
-    return QString::fromStdString(title).replace(QLatin1Char('_'), QLatin1String("__"));
-}
+QString labelFor(QString title) { return title.replace(QLatin1Char('_'), QLatin1String("__")); }
 
 // Each key combination as the names hosts read: modifiers first, then the key.
 DBusMenuShortcut shortcutOf(const QKeySequence& keys)
@@ -46,7 +43,8 @@ QVariantMap propertiesOf(const MenuItem& item)
 {
     if (item.isSeparatorItem())
         return {{QStringLiteral("type"), QStringLiteral("separator")}};
-    QVariantMap properties{{QStringLiteral("label"), labelFor(item.title())}};
+    const ShownItem shown = shownItem(item);
+    QVariantMap properties{{QStringLiteral("label"), labelFor(shown.text)}};
     if (!isEnabledItem(item))
         properties.insert(QStringLiteral("enabled"), false);
     if (isToggleItem(item)) {
@@ -55,9 +53,8 @@ QVariantMap propertiesOf(const MenuItem& item)
     }
     if (item.submenu())
         properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
-    const QKeySequence keys = shownItem(item).shortcut;
-    if (!keys.isEmpty())
-        properties.insert(QStringLiteral("shortcut"), QVariant::fromValue(shortcutOf(keys)));
+    if (!shown.shortcut.isEmpty())
+        properties.insert(QStringLiteral("shortcut"), QVariant::fromValue(shortcutOf(shown.shortcut)));
     return properties;
 }
 

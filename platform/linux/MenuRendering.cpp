@@ -37,7 +37,7 @@ QKeySequence shortcutFor(const MenuItem& item)
 
 ShownItem shownItem(const MenuItem& item)
 {
-    ShownItem shown{actionText(item.title()), shortcutFor(item)};
+    ShownItem shown{QString::fromStdString(item.title()), shortcutFor(item)};
     // The backends give the bound key in Qt's notation, or nothing they could read.
     const auto bound = shown.shortcut.isEmpty() ? std::nullopt : HotKeyBindings::boundText(shown.shortcut);
     if (!bound)
@@ -50,12 +50,7 @@ ShownItem shownItem(const MenuItem& item)
     return shown;
 }
 
-QString actionText(const std::string& title)
-{
-    QString text = QString::fromStdString(title);
-    text.replace(QLatin1Char('&'), QLatin1String("&&"));
-    return text;
-}
+QString actionText(QString title) { return title.replace(QLatin1Char('&'), QLatin1String("&&")); }
 
 bool isToggleItem(const MenuItem& item) { return !item.isSeparatorItem() && item.hasState(); }
 

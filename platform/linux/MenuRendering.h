@@ -15,9 +15,10 @@ namespace platform::linux_impl {
 // as Meta, and an upper-case letter adds Shift. Empty when the item has none.
 QKeySequence shortcutFor(const MenuItem& item);
 
-// What an item shows: its title, and its key equivalent, or, when one of our global shortcuts
-// asked for that key, what the desktop really bound (nothing if it bound nothing, or nothing we
-// can read). On GNOME, whose tray host draws no shortcuts, the title carries the key too.
+// What an item shows: its title as plain text (each renderer marks it up in its own way), and its
+// key equivalent, or, when one of our global shortcuts asked for that key, what the desktop really
+// bound (nothing if it bound nothing, or nothing we can read). On GNOME, whose tray host draws no
+// shortcuts, the title carries the key too.
 struct ShownItem {
     QString text;
     QKeySequence shortcut;
@@ -25,7 +26,7 @@ struct ShownItem {
 ShownItem shownItem(const MenuItem& item);
 
 // The title as QAction text: '&' would otherwise mark a mnemonic and vanish.
-QString actionText(const std::string& title);
+QString actionText(QString title);
 
 // Items that switch on and off (their state was set), so the desktop shows their check mark and
 // keeps its room while off.

@@ -21,7 +21,7 @@ constexpr int kTrustedDistance = 96;
 void apply(QAction& action, const MenuItem& item)
 {
     const ShownItem shown = shownItem(item);
-    action.setText(shown.text);
+    action.setText(actionText(shown.text));
     action.setEnabled(isEnabledItem(item));
     const bool toggle = isToggleItem(item);
     action.setCheckable(toggle);
@@ -132,12 +132,12 @@ void PopupMenu::fill(QMenu& target, const Menu& model)
         actions_.push_back(BoundAction{nullptr, item});
         QAction* action = nullptr;
         if (item->submenu()) {
-            auto submenu = std::make_unique<QMenu>(actionText(item->title()));
+            auto submenu = std::make_unique<QMenu>(actionText(QString::fromStdString(item->title())));
             fill(*submenu, *item->submenu());
             action = target.addMenu(submenu.get());
             submenus_.push_back(std::move(submenu));
         } else {
-            action = target.addAction(actionText(item->title()));
+            action = target.addAction(actionText(QString::fromStdString(item->title())));
             // The action reads the item it stands for when triggered, as that changes with each
             // model of the same shape.
             QObject::connect(action, &QAction::triggered, &context_, [this, index] {
