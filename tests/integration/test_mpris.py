@@ -79,6 +79,9 @@ class Mpris(kovratest.SharedSessionTest):
         self.playerctl("play")
         self.wait_for_status("Playing")
         self.wait_until_playing("velmora", item)
+        self.playerctl("stop")  # a stop key silences the live stream as a pause does
+        self.wait_for_status("Paused")
+        self.wait_until_playing(None, item)
         self.assertTrue(app.alive(), app.log())
 
 

@@ -124,12 +124,13 @@ class StatusItem(kovratest.SharedSessionTest):
         procutil.wait_until(lambda: self.mpris_volume() == 0.45, 10, message="MPRIS to read the mixer's 45 %")
         procutil.wait_until(lambda: re.search(r'"Volume"\s+variant\s+double 0\.45', open(log).read()), 10,
                             message="PropertiesChanged with Volume 0.45")
-        # Beyond the scale it is clamped; what is no number is refused.
+        # Beyond the scale it is clamped; what is no number of MPRIS's type is refused, never taken.
         s.run(PLAYER + ["volume", "1.7"], check=True)
         self.wait_for_volume(100)
         self.assertFalse(self.set_volume("double:-0.5"))
         self.wait_for_volume(0)
-        self.assertIn("Error", self.set_volume("string:loud"))
+        for wrong in ("string:loud", "boolean:true", "int32:1", "double:nan"):
+            self.assertIn("InvalidArgs", self.set_volume(wrong), wrong)
         self.assertEqual((self.sink_input()[1], self.mpris_volume()), (0, 0.0))
 
         s.run(PLAYER + ["volume", "0.3"], check=True)
