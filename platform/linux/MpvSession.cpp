@@ -54,14 +54,14 @@ void MpvSession::setFailed(bool failed)
     Q_EMIT failedChanged(failed);
 }
 
-void MpvSession::watchCache(bool on)
+void MpvSession::setFlowing(bool on)
 {
-    // The cache state changes several times a second while the stream downloads, paused or not;
-    // only a playing stream needs it pushed. A paused one is asked when someone wants to know.
-    if (!core_.exists() || on == cacheWatched_)
+    if (!core_.exists())
         return;
-    // Unwatched, the ranges are asked for on request instead.
-    if (on ? core_.observe(CacheState, "demuxer-cache-state", MPV_FORMAT_NODE) : core_.unobserve(CacheState))
+    readAhead(on);
+    // Pushed only while flowing (it changes several times a second); else asked for on request.
+    if (on != cacheWatched_
+        && (on ? core_.observe(CacheState, "demuxer-cache-state", MPV_FORMAT_NODE) : core_.unobserve(CacheState)))
         cacheWatched_ = on;
 }
 
@@ -90,7 +90,7 @@ void MpvSession::resume(const MediaPlayer* owner)
     // A core that refuses to unpause cannot be trusted with the stream it holds: open it anew.
     if (entry_ != Entry::None && !retryTimer_.isActive() && !pausedPositionLost() && core_.setPause(false)) {
         pausedConnectionLost_ = false;
-        watchCache(true);
+        setFlowing(true);
         reconnect_.progressed();
         watchdogTimer_.start();
         return;
@@ -112,7 +112,7 @@ void MpvSession::pause(const MediaPlayer* owner)
     // A core that will not pause must not go on sounding: drop the stream instead.
     if (!core_.setPause(true))
         silence();
-    watchCache(false);
+    setFlowing(false);
     if (entry_ != Entry::None)
         longPauseTimer_.start();
 }
@@ -131,7 +131,7 @@ void MpvSession::silence()
     // buffers. Both are queued, so the caller does not wait for either.
     core_.setPause(true);
     core_.command({{"name", "stop"}});
-    watchCache(false);
+    setFlowing(false);
     entry_ = Entry::None;
     setSounding(false);
 }
@@ -238,7 +238,7 @@ void MpvSession::load()
         retryAfterFailure();
         return;
     }
-    watchCache(true);
+    setFlowing(true);
     watchdogTimer_.start();
     qCDebug(lcMedia) << "load" << url_ << "generation" << loadGeneration_;
 }

@@ -88,7 +88,9 @@ private:
     void handleEvent(const mpv_event& event);
     // A seek was sent and has not failed: the position is its target until it is carried out.
     bool seekPending() const;
-    void watchCache(bool on);
+    // Meant to flow (playing or opening) or not (paused, stopped).
+    void setFlowing(bool on);
+    void readAhead(bool playing);
     void setFailed(bool failed);
     void setSounding(bool sounding)
     {

@@ -108,6 +108,18 @@ void MpvSession::networkSwitched(std::chrono::steady_clock::time_point since)
     reopen();
 }
 
+void MpvSession::readAhead(bool playing)
+{
+    // Playing, the demuxer reads ahead as far as its byte limit allows (mpv's own default: 1000 h),
+    // so a skip forward or a slow host finds audio waiting. Paused, it keeps what it holds and asks
+    // for nothing more: a paused live stream would otherwise go on fetching a playlist and a segment
+    // every few seconds, waking the relay and its network thread for audio nobody may hear. A pause
+    // that outlasts the server's window resumes at its oldest segment, as a paused live stream does.
+    constexpr double kPlayingSeconds = 1000.0 * 3600;
+    constexpr double kPausedSeconds = 0;
+    core_.setProperty("cache-secs", playing ? kPlayingSeconds : kPausedSeconds, 0);
+}
+
 bool MpvSession::pausedPositionLost() const
 {
     return pausedConnectionLost_
