@@ -16,8 +16,7 @@ WATCHER = "org.kde.StatusNotifierWatcher"
 SHOTS = os.path.join(os.environ.get("KOVRA_BUILD_DIR", "."), "screenshots")
 
 
-class XfceTray(kovratest.SessionTest):
-    session_options = {"tray": False, "notifications": False}
+class XfceTray(kovratest.DesktopTest):
 
     def start_panel_and_app(self, path, app_env=None, **session_options):
         s = self.start_session(**session_options)
@@ -38,23 +37,20 @@ class XfceTray(kovratest.SessionTest):
             panel.wait_for_icon()), 15, message=f"the icon at {panel.icon_size} px")
         pixels = screenshot(s, box)
         save_png(screenshot(s, Box(0, 0, 160, panel.box.height)), os.path.join(SHOTS, f"{name}-{panel.icon_size}.png"))
-        self.assertGreaterEqual(box.height, 0.8 * panel.icon_size, f"drawn box {box} in a {panel.icon_size} px slot")
+        self.assert_fills_slot(box, panel.icon_size, "Xfce")
         r, g, b = (pixels[:, :, i].astype(int) for i in range(3))
         blue = np.count_nonzero((b > 90) & (b > r + 50) & (b > g + 30))
         self.assertGreater(blue, 0.4 * panel.icon_size ** 2, f"the flag's blue fills too little of {box}")
 
-    def open_menu(self, s, icon, button, below):
-        # Clicks the icon and waits for a menu drawn on the (black) screen below the panel.
+    def click(self, s, icon, button):
         s.run(["xdotool", "mousemove", *map(str, icon.center), "click", str(button)], check=True)
-        area = Box(0, below, 1280, 500)
-        return procutil.wait_until(lambda: drawn_box(screenshot(s, area), (0, 0, 0)), 10, message="a menu")
 
     def choose(self, s, downs):
         s.run(["xdotool", "key", "--delay", "80", *["Down"] * downs, "Return"], check=True)
 
     def assert_our_menu_opens_at_the_icon(self, s, app, icon):
         # A left click opens our own menu with its corner at the icon, not somewhere mid-screen.
-        s.run(["xdotool", "mousemove", *map(str, icon.center), "click", "1"], check=True)
+        self.click(s, icon, 1)
         menus = procutil.wait_until(lambda: [w for w in windows_of(s, app.pid) if w.height > 2 * icon.height], 10,
                                     message="our menu")
         self.assertEqual(len(menus), 1, menus)
@@ -65,7 +61,7 @@ class XfceTray(kovratest.SessionTest):
     def middle_click_and_wheel(self, s, icon, channel):
         # A middle click pauses and resumes; two notches of the wheel down take the stream to 90 %.
         for button, heard in ((2, None), (2, channel), (5, channel), (5, channel)):
-            s.run(["xdotool", "mousemove", *map(str, icon.center), "click", str(button)], check=True)
+            self.click(s, icon, button)
             s.audio.wait_for_channel(heard) if heard else s.audio.wait_for_silence()
         kovratest.wait_for_stream_volume(s, 90)
 
@@ -83,8 +79,11 @@ class XfceTray(kovratest.SessionTest):
                 self.assert_icon_fills_its_slot(panel, "xfce-sni")
         icon = panel.wait_for_icon()
 
-        # The panel's own menu, built from the one we export: the second channel.
-        self.open_menu(s, icon, 3, panel.box.height)
+        # The panel's own menu, built from the one we export, drawn on the (black) screen below the panel:
+        # the second channel.
+        self.click(s, icon, 3)
+        procutil.wait_until(lambda: drawn_box(screenshot(s, Box(0, panel.box.height, 1280, 500)), (0, 0, 0)), 10,
+                            message="the panel's menu")
         self.choose(s, 2)
         s.audio.wait_for_channel("tarvesi")
 
