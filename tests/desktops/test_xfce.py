@@ -2,18 +2,16 @@
 # The app in Xfce 4.18's panel, through each of the panel's two trays: as a StatusNotifier item
 # (the panel is watcher and host and shows the menu we export) and as an XEmbed icon (no watcher
 # on the bus). What a person sees in the panel is read from the screen; what they hear, from the
-# sink. Screenshots land in $KOVRA_BUILD_DIR/screenshots.
-import os
+# sink.
 import sys
 import time
 
 import kovratest  # noqa: E402
 import numpy as np  # noqa: E402
 import procutil  # noqa: E402
-from desktop import Box, XfcePanel, drawn_box, save_png, screenshot, windows_of  # noqa: E402
+from desktop import Box, XfcePanel, drawn_box, screenshot, windows_of  # noqa: E402
 
 WATCHER = "org.kde.StatusNotifierWatcher"
-SHOTS = os.path.join(os.environ.get("KOVRA_BUILD_DIR", "."), "screenshots")
 
 
 class XfceTray(kovratest.DesktopTest):
@@ -32,11 +30,10 @@ class XfceTray(kovratest.DesktopTest):
     def assert_icon_fills_its_slot(self, panel, name):
         # The icon the panel draws is as high as its slot nearly, and mostly the flag's blue.
         s = panel.s
-        os.makedirs(SHOTS, exist_ok=True)
         box = procutil.wait_until(lambda: (lambda b: b if b and b.width == panel.icon_size else None)(
             panel.wait_for_icon()), 15, message=f"the icon at {panel.icon_size} px")
         pixels = screenshot(s, box)
-        save_png(screenshot(s, Box(0, 0, 160, panel.box.height)), os.path.join(SHOTS, f"{name}-{panel.icon_size}.png"))
+        panel.save(screenshot(s, Box(0, 0, 160, panel.box.height)), f"{name}-{panel.icon_size}.png")
         self.assert_fills_slot(box, panel.icon_size, "Xfce")
         r, g, b = (pixels[:, :, i].astype(int) for i in range(3))
         blue = np.count_nonzero((b > 90) & (b > r + 50) & (b > g + 30))
@@ -56,7 +53,7 @@ class XfceTray(kovratest.DesktopTest):
         self.assertEqual(len(menus), 1, menus)
         corner = np.array([menus[0].x, menus[0].y])
         self.assertLessEqual(np.abs(corner - icon.center).max(), 24, f"menu {menus[0]}, icon {icon}")
-        save_png(screenshot(s, Box(0, 0, 400, 260)), os.path.join(SHOTS, f"xfce-menu-{app.pid}.png"))
+        return screenshot(s, Box(0, 0, 400, 260))
 
     def middle_click_and_wheel(self, s, icon, channel):
         # A middle click pauses and resumes; two notches of the wheel down take the stream to 90 %.
@@ -70,7 +67,7 @@ class XfceTray(kovratest.DesktopTest):
         # clicks on the panel), only the host's word says where the icon was clicked.
         s, panel, app, icon = self.start_panel_and_app("StatusNotifierItem",
                                                        app_env={"WAYLAND_DISPLAY": "wayland-kovra-absent"})
-        items = s.bus().get_object(WATCHER, "/StatusNotifierWatcher").Get(
+        items = panel.bus.get_object(WATCHER, "/StatusNotifierWatcher").Get(
             WATCHER, "RegisteredStatusNotifierItems", dbus_interface="org.freedesktop.DBus.Properties")
         self.assertEqual(len(items), 1, "the panel hosts our item")
         for size in (16, 22, 24):
@@ -88,7 +85,7 @@ class XfceTray(kovratest.DesktopTest):
         s.audio.wait_for_channel("tarvesi")
 
         # A left click opens our menu at the icon; the first channel from it.
-        self.assert_our_menu_opens_at_the_icon(s, app, icon)
+        panel.save(self.assert_our_menu_opens_at_the_icon(s, app, icon), "menu-sni.png")
         self.choose(s, 1)
         s.audio.wait_for_channel("velmora")
         self.middle_click_and_wheel(s, icon, "velmora")
@@ -96,10 +93,10 @@ class XfceTray(kovratest.DesktopTest):
 
     def test_xembed_icon_in_the_panel_when_no_watcher_is_on_the_bus(self):
         s, panel, app, icon = self.start_panel_and_app("XEmbed", unowned_names=(WATCHER,))
-        self.assertNotIn(WATCHER, s.bus().list_names())
+        self.assertNotIn(WATCHER, panel.bus.list_names())
         self.assert_icon_fills_its_slot(panel, "xfce-xembed")
 
-        self.assert_our_menu_opens_at_the_icon(s, app, icon)
+        panel.save(self.assert_our_menu_opens_at_the_icon(s, app, icon), "menu-xembed.png")
         self.choose(s, 3)
         s.audio.wait_for_channel("nimo")
         self.middle_click_and_wheel(s, icon, "nimo")
