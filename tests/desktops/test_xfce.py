@@ -2,22 +2,19 @@
 # The app in Xfce 4.18's panel, through each of the panel's two trays: as a StatusNotifier item
 # (the panel is watcher and host and shows the menu we export) and as an XEmbed icon (no watcher
 # on the bus). What a person sees in the panel is read from the screen; what they hear, from the
-# sink. Screenshots land in $KOVRA_BUILD_DIR/screenshots.
-import os
+# sink.
 import sys
 import time
 
 import kovratest  # noqa: E402
 import numpy as np  # noqa: E402
 import procutil  # noqa: E402
-from desktop import Box, XfcePanel, drawn_box, save_png, screenshot, windows_of  # noqa: E402
+from desktop import Box, XfcePanel, drawn_box, screenshot, windows_of  # noqa: E402
 
 WATCHER = "org.kde.StatusNotifierWatcher"
-SHOTS = os.path.join(os.environ.get("KOVRA_BUILD_DIR", "."), "screenshots")
 
 
-class XfceTray(kovratest.SessionTest):
-    session_options = {"tray": False, "notifications": False}
+class XfceTray(kovratest.DesktopTest):
 
     def start_panel_and_app(self, path, app_env=None, **session_options):
         s = self.start_session(**session_options)
@@ -33,39 +30,35 @@ class XfceTray(kovratest.SessionTest):
     def assert_icon_fills_its_slot(self, panel, name):
         # The icon the panel draws is as high as its slot nearly, and mostly the flag's blue.
         s = panel.s
-        os.makedirs(SHOTS, exist_ok=True)
         box = procutil.wait_until(lambda: (lambda b: b if b and b.width == panel.icon_size else None)(
             panel.wait_for_icon()), 15, message=f"the icon at {panel.icon_size} px")
         pixels = screenshot(s, box)
-        save_png(screenshot(s, Box(0, 0, 160, panel.box.height)), os.path.join(SHOTS, f"{name}-{panel.icon_size}.png"))
-        self.assertGreaterEqual(box.height, 0.8 * panel.icon_size, f"drawn box {box} in a {panel.icon_size} px slot")
+        panel.save(screenshot(s, Box(0, 0, 160, panel.box.height)), f"{name}-{panel.icon_size}.png")
+        self.assert_fills_slot(box, panel.icon_size, "Xfce")
         r, g, b = (pixels[:, :, i].astype(int) for i in range(3))
         blue = np.count_nonzero((b > 90) & (b > r + 50) & (b > g + 30))
         self.assertGreater(blue, 0.4 * panel.icon_size ** 2, f"the flag's blue fills too little of {box}")
 
-    def open_menu(self, s, icon, button, below):
-        # Clicks the icon and waits for a menu drawn on the (black) screen below the panel.
+    def click(self, s, icon, button):
         s.run(["xdotool", "mousemove", *map(str, icon.center), "click", str(button)], check=True)
-        area = Box(0, below, 1280, 500)
-        return procutil.wait_until(lambda: drawn_box(screenshot(s, area), (0, 0, 0)), 10, message="a menu")
 
     def choose(self, s, downs):
         s.run(["xdotool", "key", "--delay", "80", *["Down"] * downs, "Return"], check=True)
 
     def assert_our_menu_opens_at_the_icon(self, s, app, icon):
         # A left click opens our own menu with its corner at the icon, not somewhere mid-screen.
-        s.run(["xdotool", "mousemove", *map(str, icon.center), "click", "1"], check=True)
+        self.click(s, icon, 1)
         menus = procutil.wait_until(lambda: [w for w in windows_of(s, app.pid) if w.height > 2 * icon.height], 10,
                                     message="our menu")
         self.assertEqual(len(menus), 1, menus)
         corner = np.array([menus[0].x, menus[0].y])
         self.assertLessEqual(np.abs(corner - icon.center).max(), 24, f"menu {menus[0]}, icon {icon}")
-        save_png(screenshot(s, Box(0, 0, 400, 260)), os.path.join(SHOTS, f"xfce-menu-{app.pid}.png"))
+        return screenshot(s, Box(0, 0, 400, 260))
 
     def middle_click_and_wheel(self, s, icon, channel):
         # A middle click pauses and resumes; two notches of the wheel down take the stream to 90 %.
         for button, heard in ((2, None), (2, channel), (5, channel), (5, channel)):
-            s.run(["xdotool", "mousemove", *map(str, icon.center), "click", str(button)], check=True)
+            self.click(s, icon, button)
             s.audio.wait_for_channel(heard) if heard else s.audio.wait_for_silence()
         kovratest.wait_for_stream_volume(s, 90)
 
@@ -74,7 +67,7 @@ class XfceTray(kovratest.SessionTest):
         # clicks on the panel), only the host's word says where the icon was clicked.
         s, panel, app, icon = self.start_panel_and_app("StatusNotifierItem",
                                                        app_env={"WAYLAND_DISPLAY": "wayland-kovra-absent"})
-        items = s.bus().get_object(WATCHER, "/StatusNotifierWatcher").Get(
+        items = panel.bus.get_object(WATCHER, "/StatusNotifierWatcher").Get(
             WATCHER, "RegisteredStatusNotifierItems", dbus_interface="org.freedesktop.DBus.Properties")
         self.assertEqual(len(items), 1, "the panel hosts our item")
         for size in (16, 22, 24):
@@ -83,13 +76,16 @@ class XfceTray(kovratest.SessionTest):
                 self.assert_icon_fills_its_slot(panel, "xfce-sni")
         icon = panel.wait_for_icon()
 
-        # The panel's own menu, built from the one we export: the second channel.
-        self.open_menu(s, icon, 3, panel.box.height)
+        # The panel's own menu, built from the one we export, drawn on the (black) screen below the panel:
+        # the second channel.
+        self.click(s, icon, 3)
+        procutil.wait_until(lambda: drawn_box(screenshot(s, Box(0, panel.box.height, 1280, 500)), (0, 0, 0)), 10,
+                            message="the panel's menu")
         self.choose(s, 2)
         s.audio.wait_for_channel("tarvesi")
 
         # A left click opens our menu at the icon; the first channel from it.
-        self.assert_our_menu_opens_at_the_icon(s, app, icon)
+        panel.save(self.assert_our_menu_opens_at_the_icon(s, app, icon), "menu-sni.png")
         self.choose(s, 1)
         s.audio.wait_for_channel("velmora")
         self.middle_click_and_wheel(s, icon, "velmora")
@@ -97,10 +93,10 @@ class XfceTray(kovratest.SessionTest):
 
     def test_xembed_icon_in_the_panel_when_no_watcher_is_on_the_bus(self):
         s, panel, app, icon = self.start_panel_and_app("XEmbed", unowned_names=(WATCHER,))
-        self.assertNotIn(WATCHER, s.bus().list_names())
+        self.assertNotIn(WATCHER, panel.bus.list_names())
         self.assert_icon_fills_its_slot(panel, "xfce-xembed")
 
-        self.assert_our_menu_opens_at_the_icon(s, app, icon)
+        panel.save(self.assert_our_menu_opens_at_the_icon(s, app, icon), "menu-xembed.png")
         self.choose(s, 3)
         s.audio.wait_for_channel("nimo")
         self.middle_click_and_wheel(s, icon, "nimo")

@@ -6,17 +6,13 @@ import time
 
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
-from kovratest import binary_version  # noqa: E402
+from trayhost import find_child  # noqa: E402
 
 APPCAST = """<?xml version="1.0" encoding="utf-8"?>
 <rss version="2.0" xmlns:ac="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel><item>
 <ac:version>{version}</ac:version><enclosure url="{url}" length="1234" type="application/gzip"/>
 </item></channel></rss>
 """
-
-
-def entry(root, label):
-    return next(c for c in root["children"] if c["visible"] and c["label"].startswith(label))
 
 
 class Menu(kovratest.SharedSessionTest):
@@ -62,13 +58,13 @@ class Menu(kovratest.SharedSessionTest):
         desktop = os.path.join(s.config_home, "autostart", "org.kovra.Radio.desktop")
         for state in (1, 0):
             s.tray.click(["Launch at Login"], item=item)
-            s.tray.wait_for_layout(lambda r: entry(r, "Launch at Login")["toggle_state"] == state, item=item,
+            s.tray.wait_for_layout(lambda r: find_child(r, "Launch at Login")["toggle_state"] == state, item=item,
                                    message=f"launch at login to show {state}")
             self.assertEqual(os.path.isfile(desktop), bool(state))
 
     def test_check_for_updates_tells_in_the_users_language_of_a_newer_version_or_why_not(self):
         s = self.session
-        version = binary_version(s.binary)
+        version = s.run([s.binary, "--version"], check=True).stdout.split()[-1]
         newer = f"{int(version.split('.')[0]) + 1}.0.0"
         url = f"https://downloads.kovra.example/kovra-radio-{newer}.tar.gz"
         _, item = self.start_app_with_menu(env={"LANG": "de_DE.UTF-8", "LANGUAGE": None})

@@ -1,9 +1,7 @@
 #!/usr/bin/python3
 # The desktop's media controls, driven by playerctl as a real MPRIS client: what the app reports
 # before and while it plays, and what play, pause, play-pause and seeks do.
-import os
 import re
-import subprocess
 
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
@@ -40,17 +38,7 @@ class Mpris(kovratest.SharedSessionTest):
     def test_controls_while_a_channel_plays(self):
         s = self.session
         app, item = self.start_app_with_menu()
-        log = os.path.join(s.dir, "mpris-signals.log")
-        with open(log, "wb") as out:
-            monitor = procutil.spawn(["dbus-monitor", "--address", s.bus_address,
-                                      "type='signal',path='/org/mpris/MediaPlayer2'"],
-                                     stdout=out, stderr=subprocess.DEVNULL)
-        self.addCleanup(procutil.stop, monitor)
-
-        def signals():
-            with open(log, errors="replace") as f:
-                return f.read()
-        procutil.wait_until(lambda: "NameAcquired" in signals(), 10, message="dbus-monitor")
+        signals = kovratest.monitor_bus(self, s, "type='signal',path='/org/mpris/MediaPlayer2'")
 
         s.tray.click([CHANNEL_NAMES[0]], item=item)
         self.wait_until_playing("velmora", item)
@@ -73,12 +61,6 @@ class Mpris(kovratest.SharedSessionTest):
         self.playerctl("position", "2-")
         procutil.wait_until(lambda: "member=Seeked" in signals(), 10, message="a Seeked signal")
         s.audio.wait_for_channel("velmora", timeout=25)
-
-        self.playerctl("pause")  # then play opens the current channel afresh
-        self.wait_until_playing(None, item)
-        self.playerctl("play")
-        self.wait_for_status("Playing")
-        self.wait_until_playing("velmora", item)
         self.playerctl("stop")  # a stop key silences the live stream as a pause does
         self.wait_for_status("Paused")
         self.wait_until_playing(None, item)

@@ -4,10 +4,8 @@
 # and the one volume that the wheel, MPRIS (playerctl) and the sound server's mixer (pactl) all show
 # and set, heard at the sink and kept by the sound server from one run to the next.
 import math
-import os
 import re
 import statistics
-import subprocess
 import sys
 import time
 
@@ -27,9 +25,6 @@ def expected_db(volume):
 
 
 class StatusItem(kovratest.SharedSessionTest):
-
-    def sink_input(self):
-        return kovratest.sink_input(self.session)
 
     def wait_for_volume(self, percent):
         kovratest.wait_for_stream_volume(self.session, percent)
@@ -109,29 +104,22 @@ class StatusItem(kovratest.SharedSessionTest):
         s = self.session
         app, item = self.start_app_with_menu()
         full = self.play_velmora_at_full_volume(item)
-        log = os.path.join(s.dir, "volume-signals.log")
-        with open(log, "wb") as out:
-            monitor = procutil.spawn(["dbus-monitor", "--address", s.bus_address,
-                                      "type='signal',path='/org/mpris/MediaPlayer2'"],
-                                     stdout=out, stderr=subprocess.DEVNULL)
-        self.addCleanup(procutil.stop, monitor)
+        signals = kovratest.monitor_bus(self, s, "type='signal',path='/org/mpris/MediaPlayer2'")
 
         s.run(PLAYER + ["volume", "0.3"], check=True)
         self.wait_for_volume(30)
         self.assert_heard_at(0.3, self.level() - full, "set over MPRIS")
         # The mixer changes it: MPRIS reads and announces it.
-        s.run(["pactl", "set-sink-input-volume", str(self.sink_input()[0]), "45%"], check=True)
+        s.run(["pactl", "set-sink-input-volume", str(kovratest.sink_input(s)[0]), "45%"], check=True)
         procutil.wait_until(lambda: self.mpris_volume() == 0.45, 10, message="MPRIS to read the mixer's 45 %")
-        procutil.wait_until(lambda: re.search(r'"Volume"\s+variant\s+double 0\.45', open(log).read()), 10,
+        procutil.wait_until(lambda: re.search(r'"Volume"\s+variant\s+double 0\.45', signals()), 10,
                             message="PropertiesChanged with Volume 0.45")
-        # Beyond the scale it is clamped; what is no number of MPRIS's type is refused, never taken.
-        s.run(PLAYER + ["volume", "1.7"], check=True)
-        self.wait_for_volume(100)
-        self.assertFalse(self.set_volume("double:-0.5"))
-        self.wait_for_volume(0)
-        for wrong in ("string:loud", "boolean:true", "int32:1", "double:nan"):
-            self.assertIn("InvalidArgs", self.set_volume(wrong), wrong)
-        self.assertEqual((self.sink_input()[1], self.mpris_volume()), (0, 0.0))
+        # Beyond the scale it is clamped; what is no number of MPRIS's type is refused and changes nothing.
+        for value, refused, percent in (("double:1.7", False, 100), ("double:-0.5", False, 0), ("string:loud", True, 0),
+                                        ("boolean:true", True, 0), ("int32:1", True, 0), ("double:nan", True, 0)):
+            self.assertEqual("InvalidArgs" in (self.set_volume(value) or ""), refused, value)
+            self.wait_for_volume(percent)
+        self.assertEqual(self.mpris_volume(), 0.0)
 
         s.run(PLAYER + ["volume", "0.3"], check=True)
         self.wait_for_volume(30)

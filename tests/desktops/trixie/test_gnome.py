@@ -3,8 +3,6 @@
 # the item in the panel and GNOME's question about the shortcuts (cancelled, no key and a warning; added,
 # Alt+1 beside the first channel and a real Alt+1 plays it); without the
 # extension, no tray at all: one notification says how to get the icon, and the keys work meanwhile.
-import time
-
 import waylandshells  # noqa: E402
 
 waylandshells.run_as_desktop_user()
@@ -15,14 +13,10 @@ from gnome import INDICATOR, KEY_1, KEY_ESC, KEY_LEFTALT, KEY_PLAYPAUSE, GnomeSh
 from kovratest import CHANNEL_NAMES  # noqa: E402
 
 
-class Gnome48(kovratest.SessionTest):
-    session_options = {"tray": False, "notifications": False}  # the shell is the notification server
+class Gnome48(kovratest.DesktopTest):  # the shell is the notification server
 
     def start_desktop(self, **options):
-        s = self.start_session()
-        desk = GnomeShell(s, **options)
-        self.addCleanup(desk.stop)
-        desk.start()
+        s, desk = super().start_desktop(GnomeShell, **options)
         desk.install_app()
         return s, desk
 
@@ -33,16 +27,13 @@ class Gnome48(kovratest.SessionTest):
 
     def open_menu(self, desk):
         # The extension reads the menu's texts afresh as it opens it, as a person sees them.
-        x, y, w, h = desk.eval(INDICATOR)["button"]
-        desk.click(x + w // 2, y + h // 2)
+        desk.click(desk.eval(INDICATOR)["button"])
         procutil.wait_until(lambda: desk.eval(INDICATOR)["open"], 10, message="the extension's menu")
 
     def test_the_item_and_the_question_about_the_shortcuts_cancelled_and_then_added(self):
         s, desk = self.start_desktop()
-        started = time.monotonic()
-        app = s.start_app(env=desk.app_env())
-        self.menu(desk, lambda labels: CHANNEL_NAMES[0] in next(labels, ""), "the item in GNOME Shell's panel")
-        print(f"start to tray item in GNOME Shell 48: {time.monotonic() - started:.2f} s", flush=True)
+        app, _ = self.start_app_in(desk, lambda: self.menu(desk, lambda labels: CHANNEL_NAMES[0] in next(labels, ""),
+                                                           "the first channel"), "GNOME Shell 48's panel")
 
         desk.answer_shortcuts_dialog("Cancel")
         self.open_menu(desk)
