@@ -1,5 +1,5 @@
-// Fonts, text measuring, named symbol images and drawing into an image. Coordinates are
-// logical pixels with the origin at the lower left corner of the image.
+// Fonts and the status icon. The icon's layout belongs to the tray that shows it (square slots of
+// 16 to 64 pixels on Linux panels), so the units say what it shows and the platform lays it out.
 #pragma once
 
 #include "platform/Service.h"
@@ -9,21 +9,6 @@
 
 namespace platform {
 
-struct Size {
-    double width = 0;
-    double height = 0;
-};
-struct Point {
-    double x = 0;
-    double y = 0;
-};
-struct Rect {
-    double x = 0;
-    double y = 0;
-    double width = 0;
-    double height = 0;
-};
-
 // The system font at a size in logical pixels.
 struct Font {
     double pointSize = 0;
@@ -31,29 +16,19 @@ struct Font {
     bool operator==(const Font&) const = default;
 };
 
+// A picture for a status button; only the platform that made it knows how to draw it.
 class Image {
 public:
     virtual ~Image() = default;
-    virtual Size size() const = 0;
-    // Drawing between lockFocus() and unlockFocus() goes into the image.
-    virtual void lockFocus() = 0;
-    virtual void unlockFocus() = 0;
-    // Draws the text with its lower left corner at the point.
-    virtual void drawText(const std::string& text, Point at, const Font& font) = 0;
-    // Draws another image scaled into the rectangle.
-    virtual void drawImage(const Image& image, Rect in) = 0;
-    virtual void setTemplate(bool isTemplate) = 0;
-    virtual bool isTemplate() const = 0;
 };
 
 class Graphics : public Service<Graphics> {
 public:
     virtual ~Graphics() = default;
     virtual double smallSystemFontSize() = 0;
-    virtual Size sizeOfText(const std::string& text, const Font& font) = 0;
-    // The named symbol image, or null when the system has none of that name.
-    virtual std::shared_ptr<Image> imageWithSystemSymbolName(const std::string& name) = 0;
-    virtual std::shared_ptr<Image> imageWithSize(Size size) = 0;
+    // The status icon: the text (a flag) with the named symbol, in the text's own colours; the
+    // text alone when the system has no symbol of that name.
+    virtual std::shared_ptr<Image> statusIcon(const std::string& text, const std::string& symbolName) = 0;
 };
 
 } // namespace platform

@@ -6,9 +6,6 @@
 
 namespace {
 const char* const antennaSymbol = "antenna.radiowaves.left.and.right";
-constexpr double flagFontSize = 14;
-constexpr double symbolGap = 2;
-constexpr double symbolSize = 12;
 
 std::shared_ptr<platform::MenuItem> makeItem(const std::string& title, const std::string& action)
 {
@@ -248,21 +245,8 @@ void MenuManager::updateStatusIcon()
     }
 }
 
+// Laid out by the platform, for the shape of the tray's slots.
 std::shared_ptr<platform::Image> MenuManager::menuBarIcon(const std::string& flag) const
 {
-    auto& graphics = platform::Graphics::shared();
-    const platform::Font font = platform::Font::systemFontOfSize(flagFontSize);
-    const platform::Size text = graphics.sizeOfText(flag, font);
-    const auto symbol = graphics.imageWithSystemSymbolName(antennaSymbol);
-
-    const double symbolX = text.width + symbolGap;
-    const double height = text.height <= symbolSize ? symbolSize : text.height;
-    auto image = graphics.imageWithSize({symbolX + symbolSize, height});
-    image->lockFocus();
-    image->drawText(flag, {0, (height - text.height) * 0.5}, font);
-    if (symbol)
-        image->drawImage(*symbol, {symbolX, (height - symbolSize) * 0.5, symbolSize, symbolSize});
-    image->unlockFocus();
-    image->setTemplate(false);
-    return image;
+    return platform::Graphics::shared().statusIcon(flag, antennaSymbol);
 }

@@ -1,43 +1,34 @@
-// Qt side of the drawing services: images are display lists replayed with QPainter at whatever
-// device size they are shown at, so the tray gets sharp pixels at every icon size.
+// Qt side of the drawing services: the status icon, drawn afresh for each tray slot size so the
+// tray gets sharp pixels at every one.
 #pragma once
 
 #include "platform/Graphics.h"
 
-#include <QFont>
 #include <QImage>
-#include <QRectF>
-#include <QSize>
 #include <QString>
 
 #include <memory>
 
-class QPainter;
+class QSvgRenderer;
 
 namespace platform::linux_impl {
 
-// The system font at a size in logical pixels, with a colour emoji font as fallback so flags
-// draw in colour.
-QFont qtFont(const Font& font);
-
-// Every image the Qt graphics service hands out.
-class PaintableImage : public Image {
+// The flag with the antenna as a badge in its lower right corner, for square tray slots.
+class StatusIcon final : public Image {
 public:
-    // Paints the whole image scaled into the target rectangle (Qt coordinates, top left origin).
-    virtual void paint(QPainter& painter, const QRectF& target) const = 0;
-    // A copy that another image can keep in its display list.
-    virtual std::shared_ptr<const PaintableImage> snapshot() const = 0;
-    // Names everything that decides the pixels (size, operations, resolved fonts): two images
-    // with equal keys paint alike, so renderings can be reused. Costs nothing to ask.
-    virtual const QString& contentKey() const = 0;
+    // `symbol` may be null: the flag stands alone.
+    StatusIcon(const QString& text, std::shared_ptr<QSvgRenderer> symbol);
 
-    // Renders for a square tray slot of `side` device pixels (see paintSquare).
+    // The icon for a square slot of `side` device pixels, transparent around.
     QImage renderSquare(int side) const;
+    // Names everything that decides the pixels (text, resolved font, symbol): two icons with
+    // equal keys paint alike, so renderings can be reused. Costs nothing to ask.
+    const QString& contentKey() const { return key_; }
 
-protected:
-    // Paints into a square of `side` device pixels, transparent around: by default the whole
-    // image scaled to fit and centred.
-    virtual void paintSquare(QPainter& painter, int side) const;
+private:
+    QString text_;
+    std::shared_ptr<QSvgRenderer> symbol_;
+    QString key_;
 };
 
 // The icon sizes a tray host asks for; Qt drops anything larger than 64 px.

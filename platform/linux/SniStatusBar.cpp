@@ -121,15 +121,15 @@ public:
         // Every menu rebuild sets the image again, mostly the same one: it is rendered at six
         // sizes with a colour font, and hosts refetch the pixmaps on each change, so an image
         // painted before costs a key lookup and nothing reaches the bus.
-        const auto* paintable = dynamic_cast<const PaintableImage*>(image_.get());
-        const QString key = paintable ? paintable->contentKey() : QString();
+        const auto* icon = dynamic_cast<const StatusIcon*>(image_.get());
+        const QString key = icon ? icon->contentKey() : QString();
         if (key == iconKey_)
             return;
         iconKey_ = key;
         std::vector<QImage> renderings;
-        if (paintable) {
+        if (icon) {
             for (int side : kTrayIconSides)
-                renderings.push_back(paintable->renderSquare(side));
+                renderings.push_back(icon->renderSquare(side));
         }
         if (renderings == renderings_)
             return;

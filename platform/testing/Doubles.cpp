@@ -51,7 +51,6 @@ platform::OSStatus FakeHotKeyService::installEventHandler(platform::EventTargetR
                                                           uint32_t numTypes, const platform::EventTypeSpec* types,
                                                           void* userData, platform::EventHandlerRef*)
 {
-    eventLog().add("HotKeyService.installEventHandler");
     handler = h;
     handlerTypes.assign(types, types + numTypes);
     handlerUserData = userData;
@@ -64,7 +63,6 @@ platform::OSStatus FakeHotKeyService::registerEventHotKey(uint32_t keyCode, uint
                                                           platform::EventHotKeyID id, platform::EventTargetRef,
                                                           uint32_t, platform::EventHotKeyRef* outRef)
 {
-    eventLog().add("HotKeyService.registerEventHotKey");
     registrations.push_back({keyCode, modifiers, id, !failingKeyCodes.count(keyCode)});
     if (!registrations.back().succeeded)
         return -9878; // eventHotKeyExistsErr: someone else holds the key

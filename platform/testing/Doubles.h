@@ -1,6 +1,6 @@
-// In-memory doubles of every platform service, recording what the units ask of them in one shared
-// event log (so a test can check the order of calls across services), and PlatformDoubles, which
-// installs a fresh set for one test.
+// In-memory doubles of every platform service, and PlatformDoubles, which installs a fresh set for
+// one test. What the player asks of the media services goes into one event log, so a test can tell
+// that nothing happened.
 #pragma once
 
 #include "platform/Application.h"
@@ -30,14 +30,6 @@ public:
     void add(std::string entry) { entries_.push_back(std::move(entry)); }
     void clear() { entries_.clear(); }
     const std::vector<std::string>& entries() const { return entries_; }
-    // Position of the first entry starting with the prefix, if any.
-    std::optional<std::size_t> first(const std::string& prefix) const
-    {
-        for (std::size_t i = 0; i < entries_.size(); ++i)
-            if (entries_[i].rfind(prefix, 0) == 0)
-                return i;
-        return std::nullopt;
-    }
 
 private:
     std::vector<std::string> entries_;
@@ -51,81 +43,29 @@ public:
     // Finishes launching at once, as the real loop does first.
     int run() override
     {
-        eventLog().add("Application.run");
         if (delegate)
             delegate->applicationDidFinishLaunching();
         return 0;
     }
-    void terminate() override { ++terminateCount; }
+    void terminate() override {}
 
     platform::ApplicationDelegate* delegate = nullptr;
-    int terminateCount = 0;
-};
-
-struct DrawCall {
-    std::string text; // empty for an image
-    platform::Point at;
-    platform::Font font;
-    platform::Rect in;
-};
-
-class FakeImage : public platform::Image {
-public:
-    explicit FakeImage(platform::Size size) : size_(size) {}
-    platform::Size size() const override { return size_; }
-    void lockFocus() override { focused = true; }
-    void unlockFocus() override { focused = false; }
-    void drawText(const std::string& text, platform::Point at, const platform::Font& font) override
-    {
-        draw({text, at, font, {}});
-    }
-    void drawImage(const platform::Image&, platform::Rect in) override { draw({"", {}, {}, in}); }
-    void setTemplate(bool isTemplate) override { template_ = isTemplate; }
-    bool isTemplate() const override { return template_; }
-
-    std::vector<DrawCall> draws;
-    bool drewOutsideFocus = false;
-    bool focused = false;
-
-private:
-    void draw(DrawCall call)
-    {
-        drewOutsideFocus = drewOutsideFocus || !focused;
-        draws.push_back(std::move(call));
-    }
-    platform::Size size_;
-    bool template_ = true;
 };
 
 class FakeGraphics : public platform::Graphics {
 public:
     double smallSystemFontSize() override { return 11; }
-    platform::Size sizeOfText(const std::string&, const platform::Font&) override { return textSize; }
-    std::shared_ptr<platform::Image> imageWithSystemSymbolName(const std::string& name) override
+    std::shared_ptr<platform::Image> statusIcon(const std::string&, const std::string&) override
     {
-        return symbols.count(name) ? imageWithSize({16, 16}) : nullptr;
+        return std::make_shared<platform::Image>();
     }
-    std::shared_ptr<platform::Image> imageWithSize(platform::Size size) override
-    {
-        return std::make_shared<FakeImage>(size);
-    }
-
-    platform::Size textSize{18, 17};
-    std::set<std::string> symbols{"antenna.radiowaves.left.and.right"};
 };
 
 class FakeStatusButton : public platform::StatusButton {
 public:
-    void setImage(std::shared_ptr<platform::Image> i) override
-    {
-        eventLog().add("StatusButton.setImage");
-        image = std::move(i);
-    }
+    void setImage(std::shared_ptr<platform::Image>) override {}
     void setTitle(const std::string&) override {}
     void setFont(const platform::Font&) override {}
-    FakeImage* fakeImage() const { return dynamic_cast<FakeImage*>(image.get()); }
-
-    std::shared_ptr<platform::Image> image;
 };
 
 class FakeStatusItem : public platform::StatusItem {
@@ -133,11 +73,9 @@ public:
     platform::StatusButton* button() override { return &button_; }
     void setMenu(std::shared_ptr<platform::Menu> m) override
     {
-        eventLog().add("StatusItem.setMenu");
         menu = std::move(m);
         ++menuCount;
     }
-    FakeStatusButton* fakeButton() { return &button_; }
 
     std::shared_ptr<platform::Menu> menu;
     int menuCount = 0;
@@ -150,7 +88,6 @@ class FakeStatusBar : public platform::StatusBar {
 public:
     std::shared_ptr<platform::StatusItem> statusItemWithLength(double) override
     {
-        eventLog().add("StatusBar.statusItemWithLength");
         return items.emplace_back(std::make_shared<FakeStatusItem>());
     }
     std::vector<std::shared_ptr<FakeStatusItem>> items;
@@ -253,7 +190,6 @@ public:
     }
     void setObject(const std::vector<std::string>& array, const std::string& key) override
     {
-        eventLog().add("UserDefaults.setObject");
         ++writes;
         storeStrings(key, array);
     }
@@ -301,28 +237,21 @@ public:
 class FakeNotificationCenter : public platform::NotificationCenter {
 public:
     using Completion = std::function<void(bool, std::optional<std::string>)>;
-    void requestAuthorization(unsigned, Completion c) override
-    {
-        eventLog().add("Notifications.ask");
-        completions.push_back(std::move(c));
-    }
+    void requestAuthorization(unsigned, Completion c) override { completions.push_back(std::move(c)); }
     std::vector<Completion> completions;
 };
 
 class FakeUpdaterController : public platform::UpdaterController {
 public:
-    void checkForUpdates() override { ++checks; }
-    int checks = 0;
+    void checkForUpdates() override {}
 };
 
 class FakeUpdaterFactory : public platform::UpdaterFactory {
 public:
     std::shared_ptr<platform::UpdaterController> makeController(bool) override
     {
-        eventLog().add("UpdaterFactory.makeController");
-        return controllers.emplace_back(std::make_shared<FakeUpdaterController>());
+        return std::make_shared<FakeUpdaterController>();
     }
-    std::vector<std::shared_ptr<FakeUpdaterController>> controllers;
 };
 
 // Makes a double and installs it as the service.

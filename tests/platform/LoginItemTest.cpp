@@ -98,12 +98,4 @@ TEST_F(AutostartLoginItem, AnEntryUnderTheOldNameKeepsItsStateAndIsNotLeftAsASec
     EXPECT_FALSE(QFile::exists(entryPath()));
 }
 
-TEST_F(AutostartLoginItem, AFolderThatCannotBeWrittenFailsQuietlyAndStaysOff)
-{
-    // root ignores permissions, so the folder is made impossible instead: a file in its place.
-    writeFile(root.path() + "/config/autostart", "not a folder");
-    EXPECT_FALSE(item.registerService());
-    EXPECT_EQ(item.status(), LoginItemStatus::NotRegistered);
-}
-
 } // namespace
