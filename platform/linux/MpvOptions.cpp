@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <clocale>
+#include <malloc.h>
 
 namespace platform::linux_impl {
 
@@ -80,6 +81,12 @@ mpv_handle* createMpvCore(const MpvLibrary& lib, bool logWarnings)
 {
     // libmpv parses numbers with the C locale only.
     std::setlocale(LC_NUMERIC, "C");
+    // Every stream opened starts new demuxer, decoder and network threads, and glibc gives each
+    // new thread that meets contention an arena of its own, whose freed memory it keeps: hundreds
+    // of reopenings (faults, switches) grew the process by tens of MiB. A few arenas serve an
+    // audio player well; the limit applies to arenas made from now on, before the core's threads.
+    static const bool kArenasCapped = mallopt(M_ARENA_MAX, 2) == 1;
+    Q_UNUSED(kArenasCapped);
     mpv_handle* mpv = lib.create();
     if (!mpv)
         return nullptr;
