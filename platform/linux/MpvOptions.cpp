@@ -8,6 +8,17 @@
 
 namespace platform::linux_impl {
 
+namespace {
+
+// Every stream opened starts new demuxer, decoder and network threads, and glibc gives each thread
+// that meets contention an arena of its own, whose freed memory it keeps: a few dozen reopenings
+// (faults, switches) grew the process by some 40 MiB, against some 10 with one arena. An audio
+// player has no use for more; the limit only counts if set before the first thread starts, so it
+// is set while the program is being loaded, before main() runs.
+[[maybe_unused]] const bool kOneArena = mallopt(M_ARENA_MAX, 1) == 1;
+
+} // namespace
+
 std::vector<std::pair<QByteArray, QByteArray>> mpvOptions()
 {
     std::vector<std::pair<QByteArray, QByteArray>> options = {
@@ -81,12 +92,6 @@ mpv_handle* createMpvCore(const MpvLibrary& lib, bool logWarnings)
 {
     // libmpv parses numbers with the C locale only.
     std::setlocale(LC_NUMERIC, "C");
-    // Every stream opened starts new demuxer, decoder and network threads, and glibc gives each
-    // new thread that meets contention an arena of its own, whose freed memory it keeps: hundreds
-    // of reopenings (faults, switches) grew the process by tens of MiB. A few arenas serve an
-    // audio player well; the limit applies to arenas made from now on, before the core's threads.
-    static const bool kArenasCapped = mallopt(M_ARENA_MAX, 2) == 1;
-    Q_UNUSED(kArenasCapped);
     mpv_handle* mpv = lib.create();
     if (!mpv)
         return nullptr;
