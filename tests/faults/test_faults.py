@@ -151,6 +151,7 @@ class Faults(kovratest.SharedSessionTest):
             with self.subTest(mode=mode, scope=scope):
                 s.broadcaster.set_fault(channel, mode, scope)
                 self.click_channel(item, channel)
+                s.audio.wait_for_silence()
                 self.assert_silent_but_chosen(app, item, channel, 2.0)
                 self.assert_back_by_itself(item, channel, f"{mode} {scope}")
                 self.assert_no_gap(5)
@@ -160,6 +161,7 @@ class Faults(kovratest.SharedSessionTest):
         # the connection timeout did not grow past what the hang can wait out.
         s.broadcaster.set_fault("velmora", "404")
         self.click_channel(item, "velmora")
+        s.audio.wait_for_silence()
         self.assert_silent_but_chosen(app, item, "velmora", 12.0)
         s.broadcaster.set_fault("velmora", "stall")
         time.sleep(4)
