@@ -32,6 +32,8 @@ constexpr auto kSeekStartLimit = std::chrono::seconds(1);
 constexpr auto kOpeningQuietLimit = std::chrono::seconds(3);
 // A stream that sounded and whose position has not moved for this long has run dry.
 constexpr auto kQuietLimit = std::chrono::seconds(2);
+// How long the audio output goes on sounding what it was given before a stream ended.
+constexpr auto kOutputTail = std::chrono::milliseconds(500);
 
 } // namespace
 
@@ -96,6 +98,7 @@ void MpvSession::start(const MediaPlayer* owner, const MediaItem* item, const QS
     reconnect_.reset();
     // A new choice is given the benefit of the doubt until its stream fails.
     setFailed(false);
+    quietTimer_.stop();
     load();
 }
 
@@ -117,6 +120,7 @@ void MpvSession::resume(const MediaPlayer* owner)
     }
     // The stream ended or failed while we were paused: open it again now.
     reconnect_.reset();
+    quietTimer_.stop();
     load();
 }
 
@@ -268,7 +272,9 @@ void MpvSession::load()
     }
     watchCache(true);
     watchdogTimer_.start();
-    quietTimer_.start(kOpeningQuietLimit);
+    // A retry does not extend the grace of the open before it, nor the last moments of a stream.
+    if (!quietTimer_.isActive())
+        quietTimer_.start(kOpeningQuietLimit);
     qCDebug(lcMedia) << "load" << url_ << "generation" << loadGeneration_;
 }
 
@@ -284,7 +290,11 @@ void MpvSession::scheduleRetry()
 void MpvSession::retryAfterFailure()
 {
     // Until it sounds again, the stream does not count as playing: the desktop is not told it is.
-    if (owner_ && wantPlay_)
+    // A stream that ran to its end while sounding still has its last moments in the audio output
+    // (kept open from one stream to the next): it falls silent when they have played.
+    if (sounding_)
+        quietTimer_.start(kOutputTail);
+    else if (owner_ && wantPlay_ && !sounding_)
         setFailed(true);
     scheduleRetry();
 }

@@ -349,7 +349,9 @@ class Faults(kovratest.SharedSessionTest):
         self.click_channel(item, "velmora")
         s.audio.wait_for_silence(timeout=SOUND_TIMEOUT)
         # Past the limit the paused stream is closed: no request reaches the server any more.
-        procutil.wait_until(lambda: not s.broadcaster.requests("velmora", since=time.monotonic() - 2.5),
+        # (The paused core reloads the playlist about once a segment until then.)
+        quiet_for = 2 * s.broadcaster.segment_seconds + 0.5
+        procutil.wait_until(lambda: not s.broadcaster.requests("velmora", since=time.monotonic() - quiet_for),
                             20 * SLOW, interval=0.5, message="the paused stream to be dropped")
         quiet, before = time.monotonic(), wakeups(app.pid)
         time.sleep(10)
