@@ -5,7 +5,7 @@ BUILD_TYPE ?= RelWithDebInfo
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-desktops unit integration faults sanitize sanitize-ci fuzz test-trixie bench install package format format-check lint clean
+.PHONY: all deps configure build run test test-desktops unit integration faults soak sanitize sanitize-ci fuzz test-trixie bench install package format format-check lint clean
 
 all: build
 
@@ -42,6 +42,13 @@ integration: build
 
 faults: build
 	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -L faults
+
+# A seeded chaos soak of the real binary: random listener actions and server faults, the listener's
+# expectations checked after every step. SOAK_SEED replays a run; SOAK_SEGMENT sets segment seconds.
+SOAK_MINUTES ?= 30
+soak: build
+	@/usr/bin/python3 tests/soak/soak.py --bin $(BUILD)/kovra-radio --minutes $(SOAK_MINUTES) \
+		$(if $(SOAK_SEED),--seed $(SOAK_SEED)) $(if $(SOAK_SEGMENT),--segment $(SOAK_SEGMENT))
 
 # ASan + UBSan build; the unit and platform tests and most integration tests run on it. Reports of any instrumented
 # process (the app runs detached inside the test sessions) land in $(SANITIZE_BUILD)/sanitizer-reports

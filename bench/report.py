@@ -99,6 +99,11 @@ def report(r, quick, path):
     w(f"| channel switch | {ms(so)} | {ms(sm)} | {fmt_ratio(ratio(so, sm))} | ≤ 0.15× and ≤ our first sound "
       f"({ms(c)}) | {verdict(ratio(so, sm) is not None and ratio(so, sm) <= 0.15 and so <= c, switch_miss(so, sm, c))}"
       " |")
+    g = r.get("gaps", {})
+    for key, label in (("first", "longest gap in the 30 s after a first sound (click / loadfile)"),
+                       ("switch", "longest gap in the 30 s after a switch")):
+        a, b = g.get(f"ours_{key}"), g.get(f"mpv_{key}")
+        w(f"| {label} | {ms(a)} | {ms(b)} | | < 100 ms | {verdict(a is not None and a < 0.1, over_ms(a, 0.1))} |")
     f = r.get("first_rtt50")
     if f:
         b = med(f["mpv"])

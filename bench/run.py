@@ -17,6 +17,7 @@ import procutil  # noqa: E402
 import onset  # noqa: E402
 from report import machine, report  # noqa: E402
 from rttproxy import RttProxy  # noqa: E402
+from audio import Recorder  # noqa: E402
 from session import SINK, Session  # noqa: E402
 
 
@@ -111,6 +112,7 @@ class Bench:
             self.warm()
             self.first_sound("direct")
             self.switches()
+            self.gaps()
             self.idle_footprint("idle_paused")
             self.playing_footprint()
             self.pause_wakeups()
@@ -239,6 +241,30 @@ class Bench:
                 res["key"].append(self._ours_first("key", ours))
         self.r[f"first_{key}"] = res
         log(f"first sound ({key})", {k: ms(med(v)) for k, v in res.items()})
+
+    def gaps(self):
+        # The longest gap in the half minute after a first sound: a first play, a switch, mpv's loadfile.
+        seconds, out = (30 if not self.quick else 10), {}
+
+        def after(key, t0, channel):
+            t = self.onset(t0, channel)
+            if t is not None:
+                time.sleep(max(0.0, t + seconds - time.monotonic()))
+                samples = self.cap.samples(self.cap.index_of(t))[0][:seconds * onset.RATE]
+                out[key] = Recorder.longest_gap(samples, rate=onset.RATE)
+        a = "tarvesi" if self.ours_current == "velmora" else "velmora"
+        b = "velmora" if a == "tarvesi" else "tarvesi"
+        self.cap.wait_silent()
+        after("ours_first", self.ours.click(NAMES[a]), a)
+        after("ours_switch", self.ours.click(NAMES[b]), b)
+        self.ours.click(NAMES[b])
+        self.ours_current = b
+        for key, channel in (("mpv_first", "nimo"), ("mpv_switch", "velmora")):
+            after(key, self.mpv.send("loadfile", self.s.broadcaster.url(channel)), channel)
+        self.mpv.send("stop")
+        self.cap.wait_silent()
+        self.r["gaps"] = out
+        log("longest gaps", {k: ms(v) for k, v in out.items()})
 
     # -- 2, 7. switching and main-thread stalls --------------------------------------------------------
 

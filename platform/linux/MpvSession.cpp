@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <cmath>
 
 namespace platform::linux_impl {
@@ -14,6 +15,9 @@ namespace {
 // A seek to the very last cached moment fails inside mpv (it then falls back to reopening the
 // stream), so the seekable end is reported this far short of the cache's end.
 constexpr double kSeekableEndMargin = 0.5;
+// A position closer to the live edge than this share of the lead the live start kept runs dry
+// before the next segment is out: a skip forward stops short of it.
+constexpr double kSkipLeadShare = 2.0 / 3.0;
 
 enum PropertyId : uint64_t { TimePos = 1, CacheState = 2 };
 
@@ -23,6 +27,13 @@ constexpr uint64_t kSeekCommand = uint64_t(1) << 63;
 // A seek the core can carry out begins at once; one that has not begun by then has failed (a
 // target in back-buffer already trimmed fails without any event).
 constexpr auto kSeekStartLimit = std::chrono::seconds(1);
+// A healthy open or resume sounds in well under a second; one that has not sounded by this long
+// is taken for silent (a host that hangs, segments that fail and are skipped).
+constexpr auto kOpeningQuietLimit = std::chrono::seconds(3);
+// A stream that sounded and whose position has not moved for this long has run dry.
+constexpr auto kQuietLimit = std::chrono::seconds(2);
+// How long the audio output goes on sounding what it was given before a stream ended.
+constexpr auto kOutputTail = std::chrono::milliseconds(500);
 
 } // namespace
 
@@ -36,6 +47,8 @@ MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
     });
     watchdogTimer_.setInterval(1000);
     connect(&watchdogTimer_, &QTimer::timeout, this, &MpvSession::watchdog);
+    quietTimer_.setSingleShot(true);
+    connect(&quietTimer_, &QTimer::timeout, this, &MpvSession::wentQuiet);
     longPauseTimer_.setSingleShot(true);
     longPauseTimer_.setInterval(longPauseLimit());
     connect(&longPauseTimer_, &QTimer::timeout, this, &MpvSession::dropLongPausedStream);
@@ -52,6 +65,14 @@ void MpvSession::setFailed(bool failed)
         return;
     failed_ = failed;
     Q_EMIT failedChanged(failed);
+}
+
+void MpvSession::wentQuiet()
+{
+    if (!owner_ || !wantPlay_ || core_.isShutDown())
+        return;
+    qCDebug(lcMedia) << "silent; not counted as playing";
+    setFailed(true);
 }
 
 void MpvSession::setFlowing(bool on)
@@ -77,6 +98,7 @@ void MpvSession::start(const MediaPlayer* owner, const MediaItem* item, const QS
     reconnect_.reset();
     // A new choice is given the benefit of the doubt until its stream fails.
     setFailed(false);
+    quietTimer_.stop();
     load();
 }
 
@@ -93,10 +115,12 @@ void MpvSession::resume(const MediaPlayer* owner)
         setFlowing(true);
         reconnect_.progressed();
         watchdogTimer_.start();
+        quietTimer_.start(kOpeningQuietLimit);
         return;
     }
     // The stream ended or failed while we were paused: open it again now.
     reconnect_.reset();
+    quietTimer_.stop();
     load();
 }
 
@@ -109,6 +133,7 @@ void MpvSession::pause(const MediaPlayer* owner)
     pausedAtBoot_ = bootClockNow();
     retryTimer_.stop();
     watchdogTimer_.stop();
+    quietTimer_.stop();
     // A core that will not pause must not go on sounding: drop the stream instead.
     if (!core_.setPause(true))
         silence();
@@ -133,6 +158,7 @@ void MpvSession::silence()
     core_.command({{"name", "stop"}});
     setFlowing(false);
     entry_ = Entry::None;
+    quietTimer_.stop();
     setSounding(false);
 }
 
@@ -144,6 +170,7 @@ void MpvSession::forget()
     wantPlay_ = false;
     retryTimer_.stop();
     watchdogTimer_.stop();
+    quietTimer_.stop();
     longPauseTimer_.stop();
     timePos_.reset();
     pendingSeek_.reset();
@@ -161,6 +188,8 @@ void MpvSession::seek(const MediaPlayer* owner, double seconds)
     // Until the core has carried it out, the position is where we asked to go: a second skip
     // right after the first builds on it.
     pendingSeek_ = seconds;
+    // From here on the distance to the cache's end is the listener's doing, not the live start's.
+    openingLeadKept_ = true;
     seekSentAt_ = std::chrono::steady_clock::now();
     seekBegun_ = false;
     reconnect_.progressed();
@@ -190,8 +219,9 @@ std::vector<MediaTimeRange> MpvSession::seekableRanges(const MediaItem* item) co
         // Paused: not pushed to us, so asked now (a short wait on the core, and only on request).
         core_.readNode("demuxer-cache-state", [&](const mpv_node& state) { cached = mpvSeekableRanges(state); });
     }
+    const double margin = std::max(kSeekableEndMargin, openingLead_ * kSkipLeadShare);
     for (const auto& [start, end] : cached) {
-        const double usableEnd = end - kSeekableEndMargin;
+        const double usableEnd = end - margin;
         if (usableEnd <= start)
             continue;
         const MediaTime from = MediaTime::makeWithSeconds(start, kPositionTimescale);
@@ -224,7 +254,9 @@ void MpvSession::load()
     timePos_.reset();
     pendingSeek_.reset();
     cachedRanges_.clear();
-    reconnect_.progressed();
+    openingLead_ = 0;
+    openingLeadKept_ = false;
+    reconnect_.attempting();
     loadedUpTo_ = -1;
     const QByteArray url = url_.toUtf8();
     const QByteArray timeout = QByteArray::number(qlonglong(reconnect_.connectionTimeout().count()));
@@ -240,6 +272,9 @@ void MpvSession::load()
     }
     setFlowing(true);
     watchdogTimer_.start();
+    // A retry does not extend the grace of the open before it, nor the last moments of a stream.
+    if (!quietTimer_.isActive())
+        quietTimer_.start(kOpeningQuietLimit);
     qCDebug(lcMedia) << "load" << url_ << "generation" << loadGeneration_;
 }
 
@@ -255,7 +290,11 @@ void MpvSession::scheduleRetry()
 void MpvSession::retryAfterFailure()
 {
     // Until it sounds again, the stream does not count as playing: the desktop is not told it is.
-    if (owner_ && wantPlay_)
+    // A stream that ran to its end while sounding still has its last moments in the audio output
+    // (kept open from one stream to the next): it falls silent when they have played.
+    if (sounding_)
+        quietTimer_.start(kOutputTail);
+    else if (owner_ && wantPlay_ && !sounding_)
         setFailed(true);
     scheduleRetry();
 }
@@ -354,6 +393,8 @@ void MpvSession::handleEvent(const mpv_event& event)
                 reconnect_.sounding();
                 setFailed(false);
                 setSounding(wantPlay_);
+                if (wantPlay_)
+                    quietTimer_.start(kQuietLimit);
             }
             // A seek that never began has failed: the position is the core's again.
             if (!seekPending())
@@ -368,6 +409,8 @@ void MpvSession::handleEvent(const mpv_event& event)
             cachedRanges_ = mpvSeekableRanges(state);
             // Audio arriving ahead of the first sound is progress too.
             const auto cacheEnd = mpvNumber(mpvMapValue(state, "cache-end"));
+            if (entry_ == Entry::Playing && cacheEnd && timePos_ && !openingLeadKept_)
+                openingLead_ = std::max(openingLead_, *cacheEnd - *timePos_);
             if (entry_ == Entry::Loading && cacheEnd && *cacheEnd > loadedUpTo_) {
                 loadedUpTo_ = *cacheEnd;
                 reconnect_.progressed();
@@ -391,6 +434,7 @@ void MpvSession::shutdown()
     setSounding(false);
     retryTimer_.stop();
     watchdogTimer_.stop();
+    quietTimer_.stop();
     longPauseTimer_.stop();
     owner_ = nullptr;
     wantPlay_ = false;

@@ -92,6 +92,8 @@ private:
     void setFlowing(bool on);
     void readAhead(bool playing);
     void setFailed(bool failed);
+    // No sound yet after an open or resume, or no longer: said at once, whatever the cause.
+    void wentQuiet();
     void setSounding(bool sounding)
     {
         if (sounding_ == sounding)
@@ -129,6 +131,10 @@ private:
     std::chrono::steady_clock::time_point seekSentAt_;
     bool seekBegun_ = false;
     std::vector<std::pair<double, double>> cachedRanges_;
+    // How far the cache reached past the position at most while the stream played from where it
+    // was opened (seconds): a live start keeps a few segments ahead, so it tells the segment length.
+    double openingLead_ = 0;
+    bool openingLeadKept_ = false;
 
     // When the current load was sent.
     std::chrono::steady_clock::time_point loadedAt_;
@@ -138,6 +144,9 @@ private:
 
     QTimer retryTimer_;
     QTimer watchdogTimer_;
+    // Runs while meant to play; restarted by each move of the position. Running out, the stream
+    // is silent and no longer counts as playing (the reconnect logic decides what else to do).
+    QTimer quietTimer_;
     // A paused live stream goes on downloading and waking the process; one paused this long is
     // dropped, and resuming opens it afresh at the live edge.
     QTimer longPauseTimer_;

@@ -28,9 +28,11 @@ ReconnectPolicy::Milliseconds ReconnectPolicy::nextDelay()
         soundingSince_.reset();
         return kAfterWakeDelay;
     }
-    if (!soundingSince_)
+    const bool waitedOut = attemptAt_ && now - *attemptAt_ >= connectionTimeout_;
+    if (!soundingSince_ && waitedOut)
         connectionTimeout_ = std::min(connectionTimeout_ * 2, kLongestConnectionTimeout);
     soundingSince_.reset();
+    attemptAt_.reset();
     if (!outageSince_)
         outageSince_ = now;
     const Milliseconds cap = now - *outageSince_ < kYoungOutage ? kYoungOutageDelay : kLongestDelay;
@@ -42,6 +44,12 @@ ReconnectPolicy::Milliseconds ReconnectPolicy::nextDelay()
 std::chrono::seconds ReconnectPolicy::connectionTimeout() const { return connectionTimeout_; }
 
 void ReconnectPolicy::progressed() { lastProgress_ = now_(); }
+
+void ReconnectPolicy::attempting()
+{
+    progressed();
+    attemptAt_ = lastProgress_;
+}
 
 void ReconnectPolicy::sounding()
 {

@@ -30,8 +30,9 @@ public:
     static constexpr std::chrono::seconds kOpeningStallLimit{30};
 
     // How long one connection may wait for its next bytes before it is given up: short, so a hung
-    // server is left soon, and longer after each attempt that failed before it sounded, so a link
-    // with seconds of round trip (a TLS handshake waits two of them) still opens.
+    // server is left soon, and longer after each attempt that waited out its timeout before it
+    // sounded, so a link with seconds of round trip (a TLS handshake waits two of them) still
+    // opens. A quick refusal (a 404, a closed port) says nothing of the link and lengthens nothing.
     static constexpr std::chrono::seconds kFirstConnectionTimeout{3};
     static constexpr std::chrono::seconds kLongestConnectionTimeout{12};
 
@@ -48,6 +49,8 @@ public:
     void reset();
     // The machine woke up: a reset, and prompt retries for a while.
     void woke();
+    // An attempt (a load) starts now; also progress.
+    void attempting();
     // An attempt failed or was cut off: how long to wait before the next one.
     Milliseconds nextDelay();
     // An attempt starts, or the stream moved on: the stall clock starts over.
@@ -69,6 +72,7 @@ private:
     std::optional<Clock::time_point> outageSince_;
     std::optional<Clock::time_point> soundingSince_;
     Clock::time_point lastProgress_{};
+    std::optional<Clock::time_point> attemptAt_;
     std::optional<Clock::time_point> wokeAt_;
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 # Steps of 15 s through the live stream, as the desktop's previous and next buttons take them: they
-# land where they should and stay inside what the player kept, without fetching anything again.
+# land where they should and stay inside what the player kept, without fetching anything again; and
+# the stream sounds without a gap after its first sound and after a step, at 2 s and 6 s segments.
 import time
 
 import kovratest  # noqa: E402
@@ -21,6 +22,7 @@ class Playback(kovratest.SharedSessionTest):
         started = time.monotonic()
         s.tray.click(["Kovra Tarvesi"], item=item)
         self.wait_until_playing("tarvesi", item)
+        self.assert_no_gap(5, "the first sound")
         # Half a minute of listening fills the player's memory of the stream well past 15 s.
         self.wait_for_position(lambda p: p >= 30, "30 s of listening", timeout=60)
         for command, step in (("previous", -15), ("next", 15)):
@@ -30,8 +32,19 @@ class Playback(kovratest.SharedSessionTest):
             self.wait_for_position(lambda p: abs(p - (before + time.monotonic() - asked + step)) < 2.0,
                                    f"the position to move {step} s")
             s.audio.wait_for_channel("tarvesi", timeout=25, hold=1)
+        # Back near the live edge, a step forward goes no nearer than the stream can play without running dry.
+        s.run(["playerctl", "-p", "kovra_radio", "next"], check=True)
+        self.assert_no_gap(6, "a step forward at the live edge")
         self.assertEqual(kovratest.refetched_segments(s, "tarvesi", started), [])
         self.assertEqual(kovratest.checked_channels(s.tray.layout(item)), ["Kovra Tarvesi"])
+
+    def assert_no_gap(self, seconds, what):
+        gap = self.session.audio.longest_gap(self.session.audio.record(seconds))
+        self.assertLess(gap, 0.1, f"a {gap:.2f} s gap in the {seconds} s after {what}")
+
+
+class PlaybackAtSixSecondSegments(Playback):
+    session_options = {"segment_seconds": 6}
 
 
 if __name__ == "__main__":

@@ -50,15 +50,30 @@ TEST_F(ReconnectPolicyTest, TenSecondsOfSoundEndTheOutageButShortBurstsDoNot)
     EXPECT_EQ(policy.nextDelay(), 500ms);
 }
 
-TEST_F(ReconnectPolicyTest, AttemptsThatNeverSoundGetMorePatientConnectionsUntilAFreshRequest)
+TEST_F(ReconnectPolicyTest, OnlyAttemptsThatWaitOutTheirTimeoutGetMorePatientConnections)
 {
+    // Fails one attempt `took` after it started.
+    const auto attempt = [this](std::chrono::milliseconds took) {
+        policy.attempting();
+        now += took;
+        now += policy.nextDelay();
+    };
     EXPECT_EQ(policy.connectionTimeout(), 3s);
-    failures(1);
+    for (int i = 0; i < 10; ++i)
+        attempt(50ms);
+    EXPECT_EQ(policy.connectionTimeout(), 3s) << "quick refusals say nothing of the link";
+    attempt(3s);
     EXPECT_EQ(policy.connectionTimeout(), 6s);
-    failures(2);
+    attempt(1s);
+    EXPECT_EQ(policy.connectionTimeout(), 6s);
+    attempt(6s);
+    attempt(12s);
     EXPECT_EQ(policy.connectionTimeout(), 12s);
+    policy.attempting();
     policy.sounding();
-    failures(1);
+    now += 20s;
+    EXPECT_EQ(policy.connectionTimeout(), 12s);
+    policy.nextDelay();
     EXPECT_EQ(policy.connectionTimeout(), 12s) << "a stream that played and then stopped says nothing of the link";
     policy.reset();
     EXPECT_EQ(policy.connectionTimeout(), 3s);
