@@ -100,9 +100,10 @@ void HttpRelayFetch::dispose()
 
 void HttpRelayFetch::abandon(QNetworkReply* reply)
 {
-    // Nothing of an abandoned reply is read again, and it ends only once.
+    // Nothing of an abandoned reply is read again, and it ends only once: one that has already
+    // failed (before its end is delivered) must not be aborted, which would fail it a second time.
     reply->disconnect(this);
-    if (!reply->isFinished())
+    if (!reply->isFinished() && reply->error() == QNetworkReply::NoError)
         reply->abort();
     reply->deleteLater();
 }
