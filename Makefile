@@ -130,8 +130,10 @@ format: deps
 format-check: deps
 	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-# clang-tidy with the checks .clang-tidy keeps (platform/linux adds its naming rules); any finding fails.
+# No include cycle (scripts/check-includes), then clang-tidy with the checks .clang-tidy keeps
+# (platform/linux adds its naming rules); any finding fails.
 lint: configure
+	@scripts/check-includes
 	@git ls-files 'src/*.cpp' 'platform/*.cpp' | xargs -P2 -n4 clang-tidy -p $(BUILD) --quiet
 
 clean:

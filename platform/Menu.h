@@ -14,7 +14,8 @@ class Menu;
 
 enum ControlStateValue : int { ControlStateValueOff = 0, ControlStateValueOn = 1 };
 
-// Modifier masks of key equivalents, as the original values.
+// Modifier masks of key equivalents: bits a menu item carries, which each renderer maps to its
+// own keys (MenuRendering.h: Option is Alt, Command is Ctrl).
 constexpr uint32_t EventModifierFlagOption = 0x80000;
 constexpr uint32_t EventModifierFlagCommand = 0x100000;
 

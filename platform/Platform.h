@@ -3,13 +3,23 @@
 
 #include "platform/URL.h"
 
+#include <memory>
 #include <vector>
 
 namespace platform {
 
-// Handles the command line (--help, --version, errors) and the single-instance check; returns
-// normally only when the process should go on to run the application, otherwise exits. The
-// streams are every one the application may play: only those are fetched ahead or relayed.
-void installPlatform(int& argc, char** argv, const std::vector<URL>& streams);
+// The real platform services, installed for as long as it lives; destroying it takes them down
+// again, in the order its implementation states, the application last.
+class InstalledPlatform {
+public:
+    virtual ~InstalledPlatform() = default;
+};
+
+// Handles the command line (--help, --version, errors) and the single-instance check. Returns the
+// installed platform when the process should go on to run the application; otherwise null, with
+// the status the process should exit with in exitStatus. The streams are every one the
+// application may play: only those are fetched ahead or relayed.
+std::unique_ptr<InstalledPlatform> installPlatform(int& argc, char** argv, const std::vector<URL>& streams,
+                                                   int& exitStatus);
 
 } // namespace platform

@@ -1,5 +1,5 @@
 // The five hotkey slots: which channel each holds (kept in the user defaults) and the
-// system-wide Option+1..Option+5 shortcuts that fire them.
+// system-wide Alt+1..Alt+5 shortcuts that fire them.
 #pragma once
 
 #include "platform/HotKeys.h"

@@ -23,7 +23,7 @@ struct KovraChannel {
 
     static const std::vector<KovraChannel> allChannels;
     // The first-run hotkey assignment. Deliberately its own list: a catalogue change must
-    // not silently change which channels new users find on Option+1..3.
+    // not silently change which channels new users find on Alt+1..3.
     static const std::vector<std::string> defaultChannelIds;
 };
 

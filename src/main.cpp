@@ -1,5 +1,7 @@
-// Process entry: installs the platform, makes the one application delegate and runs the event loop.
+// Process entry: installs the platform, makes the one application delegate and runs the event loop;
+// at quit, takes them down again in the reverse order.
 #include "src/AppDelegate.h"
+#include "src/HotkeyManager.h"
 #include "src/Models.h"
 
 #include "platform/Application.h"
@@ -18,9 +20,19 @@ int main(int argc, char** argv)
     streams.reserve(KovraChannel::allChannels.size());
     for (const KovraChannel& channel : KovraChannel::allChannels)
         streams.push_back(channel.streamURL());
-    platform::installPlatform(argc, argv, streams);
+    int status = 0;
+    auto installed = platform::installPlatform(argc, argv, streams, status);
+    if (!installed)
+        return status;
     app = &platform::Application::sharedApplication();
     delegate = std::make_unique<AppDelegate>();
     app->setDelegate(delegate.get());
-    return app->run();
+    status = app->run();
+    // The units first, while every service they hold still works; then the services.
+    app->setDelegate(nullptr);
+    delegate.reset();
+    hotkeyManagerInstance.reset();
+    app = nullptr;
+    installed.reset();
+    return status;
 }

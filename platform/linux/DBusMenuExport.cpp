@@ -39,11 +39,11 @@ DBusMenuShortcut shortcutOf(const QKeySequence& keys)
 }
 
 // What hosts show of an item; values that are the protocol's defaults are left out.
-QVariantMap propertiesOf(const MenuItem& item)
+QVariantMap propertiesOf(const MenuItem& item, const BoundKeys& boundKeys)
 {
     if (item.isSeparatorItem())
         return {{QStringLiteral("type"), QStringLiteral("separator")}};
-    const ShownItem shown = shownItem(item);
+    const ShownItem shown = shownItem(item, boundKeys);
     QVariantMap properties{{QStringLiteral("label"), labelFor(shown.text)}};
     if (!isEnabledItem(item))
         properties.insert(QStringLiteral("enabled"), false);
@@ -72,8 +72,9 @@ QVariantMap only(const QVariantMap& properties, const QStringList& names)
 
 } // namespace
 
-DBusMenuExport::DBusMenuExport(QDBusConnection bus, std::function<void(bool)> menuWatch)
-    : bus_(std::move(bus)), menuWatch_(std::move(menuWatch)), entries_(flatten(nullptr))
+DBusMenuExport::DBusMenuExport(QDBusConnection bus, std::function<void(bool)> menuWatch, BoundKeys boundKeys)
+    : bus_(std::move(bus)), menuWatch_(std::move(menuWatch)), boundKeys_(std::move(boundKeys)),
+      entries_(flatten(nullptr, boundKeys_))
 {
     registerTrayTypes();
     new DBusMenuAdaptor(this);
@@ -99,23 +100,24 @@ void DBusMenuExport::setModel(std::shared_ptr<Menu> model)
     });
 }
 
-std::vector<DBusMenuExport::Entry> DBusMenuExport::flatten(const Menu* model)
+std::vector<DBusMenuExport::Entry> DBusMenuExport::flatten(const Menu* model, const BoundKeys& boundKeys)
 {
     std::vector<Entry> entries(1);
     entries[0].properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
     if (model)
-        append(*model, 0, entries);
+        append(*model, 0, entries, boundKeys);
     return entries;
 }
 
-void DBusMenuExport::append(const Menu& menu, std::size_t parent, std::vector<Entry>& entries)
+void DBusMenuExport::append(const Menu& menu, std::size_t parent, std::vector<Entry>& entries,
+                            const BoundKeys& boundKeys)
 {
     for (const auto& item : menu.items()) {
         const std::size_t index = entries.size();
-        entries.push_back({item, parent, {}, propertiesOf(*item)});
+        entries.push_back({item, parent, {}, propertiesOf(*item, boundKeys)});
         entries[parent].children.push_back(index);
         if (item->submenu())
-            append(*item->submenu(), index, entries);
+            append(*item->submenu(), index, entries, boundKeys);
     }
 }
 
@@ -133,7 +135,7 @@ bool DBusMenuExport::sameShape(const std::vector<Entry>& a, const std::vector<En
 
 void DBusMenuExport::publish()
 {
-    std::vector<Entry> next = flatten(model_.get());
+    std::vector<Entry> next = flatten(model_.get(), boundKeys_);
     if (!sameShape(entries_, next)) {
         // New ids for a new layout: a host's click on an entry it showed before must not land on
         // whatever now has its number.

@@ -5,6 +5,7 @@
 
 #include "platform/Menu.h"
 #include "platform/linux/DBusTrayTypes.h"
+#include "platform/linux/MenuRendering.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -24,7 +25,7 @@ public:
     static constexpr const char* kPath = "/MenuBar";
 
     // Told true when a host opens the menu, false when it closed it.
-    DBusMenuExport(QDBusConnection bus, std::function<void(bool open)> menuWatch);
+    DBusMenuExport(QDBusConnection bus, std::function<void(bool open)> menuWatch, BoundKeys boundKeys = {});
     ~DBusMenuExport() override;
     DBusMenuExport(const DBusMenuExport&) = delete;
     DBusMenuExport& operator=(const DBusMenuExport&) = delete;
@@ -57,8 +58,8 @@ private:
         std::vector<std::size_t> children;
         QVariantMap properties;
     };
-    static std::vector<Entry> flatten(const Menu* model);
-    static void append(const Menu& menu, std::size_t parent, std::vector<Entry>& entries);
+    static std::vector<Entry> flatten(const Menu* model, const BoundKeys& boundKeys);
+    static void append(const Menu& menu, std::size_t parent, std::vector<Entry>& entries, const BoundKeys& boundKeys);
     static bool sameShape(const std::vector<Entry>& a, const std::vector<Entry>& b);
     void publish();
     int idOf(std::size_t index) const { return index == 0 ? 0 : idBase_ + int(index); }
@@ -67,6 +68,7 @@ private:
 
     QDBusConnection bus_;
     std::function<void(bool)> menuWatch_;
+    BoundKeys boundKeys_;
     std::shared_ptr<Menu> model_;
     std::vector<Entry> entries_;
     int idBase_ = 0;

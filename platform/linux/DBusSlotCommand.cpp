@@ -2,13 +2,11 @@
 // answers it in the running instance.
 #include "platform/linux/DBusSlotCommand.h"
 
-#include "platform/linux/HotKeyFacade.h"
+#include "platform/linux/AppIdentity.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusContext>
-#include <QDBusError>
 #include <QDBusMessage>
+#include <QMetaClassInfo>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,71 +15,65 @@
 namespace platform::linux_impl {
 namespace {
 
-const char* const kService = "org.kovra.Radio";
-const char* const kPath = "/org/kovra/Radio";
-const char* const kInterface = "org.kovra.Radio.HotKeys";
 constexpr int kSlots = 5;
 
-int askedSlot = 0; // 1 to 5; 0 when the command line asked for none
-
-class SlotCommands final : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kovra.Radio.HotKeys")
-public:
-    using QObject::QObject;
-
-public Q_SLOTS:
-    // The number as the user sees it, 1 to 5.
-    void PressSlot(int number)
-    {
-        if (number < 1 || number > kSlots || !HotKeyBindings::press(uint32_t(number - 1)))
-            sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("there is no slot %1").arg(number));
-    }
-};
+// The interface as the class declares it to the bus.
+QString slotInterface()
+{
+    const QMetaObject& meta = SlotCommands::staticMetaObject;
+    return QString::fromLatin1(meta.classInfo(meta.indexOfClassInfo("D-Bus Interface")).value());
+}
 
 } // namespace
 
-bool takeSlotOption(int argc, char** argv, int& i)
+SlotOption takeSlotOption(int argc, char** argv, int& i, int& slot)
 {
     if (std::strcmp(argv[i], "--slot") != 0)
-        return false;
+        return SlotOption::absent;
     char* end = nullptr;
     const long number = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : 0;
-    if (!end || *end != '\0' || end == argv[i + 1] || number < 1 || number > kSlots) {
-        std::fputs("kovra-radio: --slot needs a number from 1 to 5\n", stderr);
-        std::exit(2);
-    }
-    askedSlot = int(number);
+    if (!end || *end != '\0' || end == argv[i + 1] || number < 1 || number > kSlots)
+        return SlotOption::invalid;
+    slot = int(number);
     ++i;
-    return true;
+    return SlotOption::taken;
 }
 
-int forwardSlotToRunningInstance()
+int forwardSlotToRunningInstance(int slot)
 {
-    if (askedSlot == 0) {
+    if (slot == 0) {
         std::fputs("kovra-radio is already running.\n", stderr);
         return 0;
     }
-    auto call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("PressSlot"));
-    call << askedSlot;
+    auto call = QDBusMessage::createMethodCall(AppIdentity::id(), AppIdentity::objectPath(), slotInterface(),
+                                               QStringLiteral("PressSlot"));
+    call << slot;
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
     if (reply.type() == QDBusMessage::ErrorMessage) {
-        std::fprintf(stderr, "kovra-radio: the running instance did not take slot %d: %s\n", askedSlot,
+        std::fprintf(stderr, "kovra-radio: the running instance did not take slot %d: %s\n", slot,
                      qPrintable(reply.errorMessage()));
         return 1;
     }
     return 0;
 }
 
-void serveSlotCommands()
+SlotCommands::SlotCommands(std::function<bool(uint32_t)> press) : press_(std::move(press))
 {
     auto bus = QDBusConnection::sessionBus();
-    if (bus.isConnected())
-        bus.registerObject(kPath, new SlotCommands(QCoreApplication::instance()), QDBusConnection::ExportAllSlots);
-    if (askedSlot != 0)
-        HotKeyBindings::pressWhenRegistered(uint32_t(askedSlot - 1));
+    registered_ =
+        bus.isConnected() && bus.registerObject(AppIdentity::objectPath(), this, QDBusConnection::ExportAllSlots);
+}
+
+SlotCommands::~SlotCommands()
+{
+    if (registered_)
+        QDBusConnection::sessionBus().unregisterObject(AppIdentity::objectPath());
+}
+
+void SlotCommands::PressSlot(int number)
+{
+    if (number < 1 || number > kSlots || !press_ || !press_(uint32_t(number - 1)))
+        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("there is no slot %1").arg(number));
 }
 
 } // namespace platform::linux_impl
-
-#include "DBusSlotCommand.moc"

@@ -1,6 +1,8 @@
 // org.freedesktop.Notifications client: the start-up authorisation request and the notifier.
 #include "platform/linux/DesktopNotifications.h"
 
+#include "platform/linux/AppIdentity.h"
+
 #include "platform/linux/AppcastFeed.h"
 
 #include <QCoreApplication>
@@ -103,9 +105,9 @@ void DesktopNotifier::notify(const QString& summary, const QString& body, const 
         actions << QStringLiteral("default") << label << QStringLiteral("download") << label;
     }
     QVariantMap hints;
-    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("org.kovra.Radio"));
+    hints.insert(QStringLiteral("desktop-entry"), AppIdentity::id());
     QDBusMessage message = call("Notify");
-    message << QStringLiteral("Kovra Radio") << shownId_ << QStringLiteral("kovra-radio") << summary
+    message << AppIdentity::displayName() << shownId_ << AppIdentity::programName() << summary
             << (markup ? body.toHtmlEscaped() : body) << actions << hints << qint32(-1);
 
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message, kCallTimeoutMs), this);

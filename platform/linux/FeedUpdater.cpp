@@ -2,15 +2,15 @@
 #include "platform/linux/FeedUpdater.h"
 
 #include "platform/Configuration.h"
+#include "platform/linux/AppIdentity.h"
 #include "platform/linux/DesktopNotifications.h"
+#include "platform/linux/TlsTrust.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSslCertificate>
-#include <QSslConfiguration>
 
 namespace platform::linux_impl {
 
@@ -19,21 +19,6 @@ namespace {
 QString tr(const char* text) { return QCoreApplication::translate("Updater", text); }
 
 } // namespace
-
-// The system's CAs, plus those of SSL_CERT_FILE when it names a bundle: the same override the
-// rest of the system's TLS clients honour. Verification itself is never relaxed.
-QSslConfiguration verifiedTlsConfiguration()
-{
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    const QString bundle = qEnvironmentVariable("SSL_CERT_FILE");
-    if (!bundle.isEmpty()) {
-        const auto extra = QSslCertificate::fromPath(bundle, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
-        if (!extra.isEmpty())
-            tls.addCaCertificates(extra);
-    }
-    return tls;
-}
 
 UpdateFeedFetcher::UpdateFeedFetcher(Limits limits, QObject* parent) : QObject(parent), limits_(limits)
 {
@@ -54,8 +39,7 @@ bool UpdateFeedFetcher::fetch(const QUrl& url, Completion completion)
     QNetworkRequest request(url);
     request.setSslConfiguration(verifiedTlsConfiguration());
     request.setMaximumRedirectsAllowed(limits_.maxRedirects);
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QStringLiteral("kovra-radio/") + QString::fromStdString(applicationVersion()));
+    request.setHeader(QNetworkRequest::UserAgentHeader, AppIdentity::userAgent());
     request.setRawHeader("Accept", "application/rss+xml, application/xml, text/xml");
     request.setTransferTimeout(limits_.timeoutMs);
 

@@ -17,14 +17,10 @@
 #include <QNetworkReply>
 
 class QNetworkAccessManager;
-class QSslConfiguration;
 
 namespace platform::linux_impl {
 
 class DesktopNotifier;
-
-// Peer verification on, against the system's CAs plus those of SSL_CERT_FILE: every https client of ours.
-QSslConfiguration verifiedTlsConfiguration();
 
 struct UpdateFetchLimits {
     int timeoutMs = 15000; // for the whole fetch, redirects included

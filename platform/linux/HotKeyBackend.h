@@ -1,6 +1,7 @@
 // The typed interface every global-shortcut backend offers (X11 key grabs, the desktop portal):
 // bind a numbered slot to a trigger, hold the binding as long as it should last, hear which slot
-// fired, and say what the desktop really bound. makeHotKeyBackend() picks the one this session has.
+// fired, and say what the desktop really bound. makeHotKeyBackend() (HotKeyBackendChoice.h) picks
+// the one this session has.
 #pragma once
 
 #include <QObject>
@@ -55,9 +56,5 @@ Q_SIGNALS:
     // The backend cannot work in this session after all (the desktop turned out to lack it).
     void unavailable(const QString& reason);
 };
-
-// Portal on a Wayland session whose desktop offers it, X11 grabs otherwise (also when the portal
-// turns out missing); without either, a backend that binds nothing, and one line in the log.
-std::unique_ptr<HotKeyBackend> makeHotKeyBackend();
 
 } // namespace platform::linux_impl

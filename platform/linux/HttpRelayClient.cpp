@@ -2,7 +2,6 @@
 #include "platform/linux/HttpRelayClient.h"
 
 #include "platform/linux/HttpRelayCommon.h"
-#include "platform/linux/HttpRelayWorker.h"
 
 #include <QMetaObject>
 #include <QNetworkRequest>
@@ -17,7 +16,7 @@ constexpr qint64 kBacklog = qint64(256) * 1024;
 
 } // namespace
 
-HttpRelayClient::HttpRelayClient(QTcpSocket* socket, HttpRelayWorker& worker, QObject* parent)
+HttpRelayClient::HttpRelayClient(QTcpSocket* socket, HttpRelayServer& worker, QObject* parent)
     : QObject(parent), socket_(socket), worker_(worker)
 {
     socket_->setParent(this);

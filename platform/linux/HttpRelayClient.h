@@ -12,11 +12,22 @@
 
 namespace platform::linux_impl {
 
-class HttpRelayWorker;
+class HttpRelayClient;
+
+// What a connection asks of the relay that accepted it (the worker, HttpRelayWorker.h).
+class HttpRelayServer {
+public:
+    virtual void handle(HttpRelayClient* client, const RelayRequest& request, bool opening) = 0;
+    virtual void clientGone(HttpRelayClient* client) = 0;
+    virtual const HttpRelayLimits& limits() const = 0;
+
+protected:
+    ~HttpRelayServer() = default;
+};
 
 class HttpRelayClient : public QObject {
 public:
-    HttpRelayClient(QTcpSocket* socket, HttpRelayWorker& worker, QObject* parent);
+    HttpRelayClient(QTcpSocket* socket, HttpRelayServer& worker, QObject* parent);
     ~HttpRelayClient() override;
 
     void respond(int status, const QByteArray& headers, const QByteArray& body);
@@ -37,7 +48,7 @@ private:
     void dropFetch();
 
     QTcpSocket* socket_;
-    HttpRelayWorker& worker_;
+    HttpRelayServer& worker_;
     QByteArray in_;
     QTimer headDeadline_{this};
     bool busy_ = false;

@@ -1,3 +1,4 @@
+// What both sides of the loopback relay share: its log category, and how a stream host's reply is read.
 #include "platform/linux/HttpRelayCommon.h"
 
 namespace platform::linux_impl {

@@ -1,8 +1,9 @@
 // Fetches from the stream host for the relay: attempts, their deadlines, and fresh connections after a hang.
 #include "platform/linux/HttpRelayFetch.h"
 
-#include "platform/linux/FeedUpdater.h"
+#include "platform/linux/AppIdentity.h"
 #include "platform/linux/HttpRelayCommon.h"
+#include "platform/linux/TlsTrust.h"
 
 #include <QNetworkRequest>
 #include <QUrl>
@@ -40,7 +41,7 @@ QNetworkReply* HttpRelayUpstream::get(const QString& path, const QByteArray& ran
     request.setPriority(ahead ? QNetworkRequest::LowPriority : QNetworkRequest::HighPriority);
     // What the server sends is what the media core gets: no decoding on the way.
     request.setRawHeader("Accept-Encoding", "identity");
-    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray("kovra-radio/" KOVRA_VERSION));
+    request.setHeader(QNetworkRequest::UserAgentHeader, AppIdentity::userAgent());
     if (!range.isEmpty())
         request.setRawHeader("Range", range);
     QNetworkAccessManager* network = network_;

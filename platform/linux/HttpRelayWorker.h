@@ -23,7 +23,7 @@
 namespace platform::linux_impl {
 
 // Answers the media core's connections from the stream host.
-class HttpRelayWorker : public QObject {
+class HttpRelayWorker : public QObject, public HttpRelayServer {
 public:
     HttpRelayWorker(const QString& host, const QStringList& playlistPaths, const QByteArray& token,
                     const HttpRelayLimits& limits);
@@ -36,10 +36,10 @@ public:
     // Serves `request` to `client`: a channel's file or nothing. `opening`: the first request on the
     // connection. The media core opens a stream on new connections and reloads a live playlist on
     // the one it opened it with: a reload always goes to the server, whatever is kept.
-    void handle(HttpRelayClient* client, const RelayRequest& request, bool opening);
+    void handle(HttpRelayClient* client, const RelayRequest& request, bool opening) override;
     // The connection has gone: what was fetched only for it is not fetched any more.
-    void clientGone(HttpRelayClient* client);
-    const HttpRelayLimits& limits() const { return limits_; }
+    void clientGone(HttpRelayClient* client) override;
+    const HttpRelayLimits& limits() const override { return limits_; }
     HttpRelayUpstream& upstream() { return upstream_; }
 
     void fetchAhead();

@@ -2,6 +2,7 @@
 // read afresh on every lookup and replaced atomically on every write.
 #include "platform/linux/JsonUserDefaults.h"
 
+#include "platform/linux/AppIdentity.h"
 #include "platform/linux/AtomicFile.h"
 
 #include <QDir>
@@ -90,13 +91,7 @@ std::vector<DefaultsValue> defaultsArray(const QJsonArray& array)
 
 JsonUserDefaults::JsonUserDefaults(QString filePath) : filePath_(std::move(filePath)) {}
 
-QString JsonUserDefaults::defaultFilePath()
-{
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/kovra-radio/settings.json");
-}
+QString JsonUserDefaults::defaultFilePath() { return AppIdentity::settingsFolder() + QStringLiteral("/settings.json"); }
 
 std::optional<std::vector<DefaultsValue>> JsonUserDefaults::arrayForKey(const std::string& key)
 {
@@ -117,8 +112,11 @@ void JsonUserDefaults::setObject(const std::vector<std::string>& array, const st
     lock.tryLock(200);
 
     StoredDocument document = load(filePath_);
-    if (!document.readable)
+    if (!document.readable) {
+        qWarning("kovra-radio: could not save the settings: %s is there but cannot be read, and is left as it is",
+                 qPrintable(filePath_));
         return;
+    }
     // Text we cannot parse may still be a listener's settings, damaged or edited by hand: it is
     // kept beside the new file (replacing an older such copy) rather than lost.
     if (!document.unparsed.isEmpty()) {

@@ -20,9 +20,7 @@ public:
     std::optional<std::vector<DefaultsValue>> arrayForKey(const std::string& key) override;
     void setObject(const std::vector<std::string>& array, const std::string& key) override;
 
-    const QString& filePath() const { return filePath_; }
-
-    // $XDG_CONFIG_HOME/kovra-radio/settings.json, with ~/.config when the variable is unset or not absolute.
+    // settings.json in our settings folder (AppIdentity::settingsFolder()).
     static QString defaultFilePath();
     // Larger files are refused rather than read: nothing we write comes near this.
     static constexpr qint64 kMaxFileSize = qint64{1024} * 1024;

@@ -8,6 +8,7 @@
 #include "platform/linux/HttpRelayCommon.h"
 #include "platform/linux/HttpRelayWorker.h"
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QRandomGenerator>
 #include <QUrl>
@@ -22,6 +23,9 @@
 namespace platform::linux_impl {
 
 namespace {
+
+// What stopping waits for the relay's thread to end.
+constexpr int kStopWaitMs = 800;
 
 // A socket listening on 127.0.0.1 at a port of the system's choosing: (socket, port), or (-1, 0).
 std::pair<int, quint16> listenOnLoopback()
@@ -122,8 +126,12 @@ void LoopbackHttpRelay::stop()
         return;
     worker_ = nullptr;
     // The worker is deleted on its own thread once that thread's loop has ended, which aborts every
-    // transfer and closes every connection; then the thread object goes too.
+    // transfer and closes every connection; then the thread object goes too. Waited for briefly,
+    // so that at quit nothing of ours runs on past the application; a thread that does not end in
+    // time deletes itself later, or ends with the process.
     thread_->quit();
+    if (thread_->wait(QDeadlineTimer(kStopWaitMs)))
+        delete thread_;
     thread_ = nullptr;
 }
 

@@ -1,7 +1,7 @@
 // Mapping of menu model items onto Qt's menu vocabulary, and the tray's tooltip text.
 #include "platform/linux/MenuRendering.h"
 
-#include "platform/linux/HotKeyFacade.h"
+#include "platform/linux/AppIdentity.h"
 
 namespace platform::linux_impl {
 
@@ -35,11 +35,11 @@ QKeySequence shortcutFor(const MenuItem& item)
     return QKeySequence::fromString(text, QKeySequence::PortableText);
 }
 
-ShownItem shownItem(const MenuItem& item)
+ShownItem shownItem(const MenuItem& item, const BoundKeys& boundKeys)
 {
     ShownItem shown{QString::fromStdString(item.title()), shortcutFor(item)};
     // The backends give the bound key in Qt's notation, or nothing they could read.
-    const auto bound = shown.shortcut.isEmpty() ? std::nullopt : HotKeyBindings::boundText(shown.shortcut);
+    const auto bound = shown.shortcut.isEmpty() || !boundKeys ? std::nullopt : boundKeys(shown.shortcut);
     if (!bound)
         return shown;
     shown.shortcut = QKeySequence::fromString(*bound, QKeySequence::PortableText);
@@ -59,7 +59,7 @@ bool isEnabledItem(const MenuItem& item) { return !item.action().empty() || item
 QString toolTipForTitle(const std::string& title)
 {
     const QString trimmed = QString::fromStdString(title).trimmed();
-    return trimmed.isEmpty() ? QStringLiteral("Kovra Radio") : trimmed;
+    return trimmed.isEmpty() ? AppIdentity::displayName() : trimmed;
 }
 
 } // namespace platform::linux_impl

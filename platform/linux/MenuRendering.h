@@ -7,6 +7,8 @@
 #include <QKeySequence>
 #include <QString>
 
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace platform::linux_impl {
@@ -23,7 +25,9 @@ struct ShownItem {
     QString text;
     QKeySequence shortcut;
 };
-ShownItem shownItem(const MenuItem& item);
+// What the desktop bound in place of a shortcut one of our hot keys asked for (HotKeyFacade::boundText).
+using BoundKeys = std::function<std::optional<QString>(const QKeySequence& requested)>;
+ShownItem shownItem(const MenuItem& item, const BoundKeys& boundKeys);
 
 // The title as QAction text: '&' would otherwise mark a mnemonic and vanish.
 QString actionText(QString title);

@@ -1,11 +1,14 @@
 // Process set-up before the application runs: the command line, the single-instance check on
-// the session bus, and the installation of every real platform service.
+// the session bus, the installation of every real platform service and the objects that wire
+// them together; and their orderly end at quit.
 #include "platform/Platform.h"
 
 #include "platform/Configuration.h"
+#include "platform/linux/AppIdentity.h"
 #include "platform/linux/DBusSlotCommand.h"
 #include "platform/linux/DesktopNotifications.h"
 #include "platform/linux/FeedUpdater.h"
+#include "platform/linux/HotKeyBackendChoice.h"
 #include "platform/linux/HotKeyFacade.h"
 #include "platform/linux/JsonUserDefaults.h"
 #include "platform/linux/LoopbackHttpRelay.h"
@@ -27,15 +30,13 @@
 #include <QUrl>
 
 #include <cstdio>
-#include <cstdlib>
+#include <optional>
 #include <string_view>
 
 namespace platform {
 
 namespace {
 
-// The bus name that marks the running instance.
-const char* const kInstanceBusName = "org.kovra.Radio";
 // A turn of the wheel over the icon moves the volume this much of the sound server's scale.
 constexpr double kVolumeStep = 0.05;
 
@@ -53,28 +54,46 @@ void printUsage()
                stdout);
 }
 
-// Handles our options: each but --slot makes the process exit.
-void handleCommandLine(int argc, char** argv)
+struct CommandLine {
+    int slot = 0;                  // --slot N, 1 to 5; 0 when none was given
+    std::optional<int> exitStatus; // set when the process ends here
+};
+
+// Reads our options: each but --slot ends the process (with the status given), as does any error.
+CommandLine readCommandLine(int argc, char** argv)
 {
+    CommandLine line;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        if (linux_impl::takeSlotOption(argc, argv, i))
+        switch (linux_impl::takeSlotOption(argc, argv, i, line.slot)) {
+        case linux_impl::SlotOption::taken:
             continue;
+        case linux_impl::SlotOption::invalid:
+            std::fputs("kovra-radio: --slot needs a number from 1 to 5\n", stderr);
+            line.exitStatus = 2;
+            return line;
+        case linux_impl::SlotOption::absent:
+            break;
+        }
         if (argument == "--help" || argument == "-h") {
             printUsage();
-            std::exit(0);
+            line.exitStatus = 0;
+            return line;
         }
         if (argument == "--version" || argument == "-v") {
             std::printf("kovra-radio %s\n", applicationVersion().c_str());
-            std::exit(0);
+            line.exitStatus = 0;
+            return line;
         }
         if (argument.size() > 1 && argument[0] == '-')
             std::fprintf(stderr, "kovra-radio: unknown option '%s'\n", argv[i]);
         else
             std::fprintf(stderr, "kovra-radio: unexpected argument '%s'\n", argv[i]);
         std::fputs("Try 'kovra-radio --help' for more information.\n", stderr);
-        std::exit(2);
+        line.exitStatus = 2;
+        return line;
     }
+    return line;
 }
 
 // True when another process of ours holds the instance name. Without a session bus there is
@@ -84,26 +103,70 @@ bool anotherInstanceRuns()
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface())
         return false;
-    const auto reply = bus.interface()->registerService(QString::fromLatin1(kInstanceBusName),
-                                                        QDBusConnectionInterface::DontQueueService,
-                                                        QDBusConnectionInterface::DontAllowReplacement);
+    const auto reply =
+        bus.interface()->registerService(linux_impl::AppIdentity::id(), QDBusConnectionInterface::DontQueueService,
+                                         QDBusConnectionInterface::DontAllowReplacement);
     return reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceNotRegistered;
 }
 
+// What installPlatform made, beyond the shared services, and the order of their end.
+class LinuxPlatform final : public InstalledPlatform {
+public:
+    std::shared_ptr<linux_impl::LoopbackHttpRelay> relay;
+    std::shared_ptr<linux_impl::MpvMediaEngine> mediaEngine;
+    std::shared_ptr<linux_impl::HotKeyFacade> hotKeys;
+    std::unique_ptr<linux_impl::SlotCommands> slotCommands;
+
+    LinuxPlatform() = default;
+    LinuxPlatform(const LinuxPlatform&) = delete;
+    LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+    // Quitting, after the units have gone: first the doors others reach us by (later launches,
+    // the key grabs or the portal session, the media controls), then the sound and the network
+    // behind it, then the tray item and the rest, and the application last, whose end closes our
+    // bus connections. Each step is bounded, so a hung stream server cannot hold up the exit.
+    ~LinuxPlatform() override
+    {
+        slotCommands.reset();
+        HotKeyService::install(nullptr);
+        hotKeys.reset();
+        RemoteCommandCenter::install(nullptr);
+        NowPlayingCenter::install(nullptr);
+        MediaEngine::install(nullptr);
+        mediaEngine.reset(); // the core is destroyed on a worker, which this joins
+        if (relay)
+            relay->stop();
+        relay.reset();
+        StatusBar::install(nullptr);
+        UpdaterFactory::install(nullptr);
+        NotificationCenter::install(nullptr);
+        LoginItemService::install(nullptr);
+        UserDefaults::install(nullptr);
+        Graphics::install(nullptr);
+        Localization::install(nullptr);
+        Application::install(nullptr);
+    }
+};
+
 } // namespace
 
-void installPlatform(int& argc, char** argv, const std::vector<URL>& streams)
+std::unique_ptr<InstalledPlatform> installPlatform(int& argc, char** argv, const std::vector<URL>& streams,
+                                                   int& exitStatus)
 {
-    handleCommandLine(argc, argv);
+    const CommandLine commandLine = readCommandLine(argc, argv);
+    if (commandLine.exitStatus) {
+        exitStatus = *commandLine.exitStatus;
+        return nullptr;
+    }
 
     using namespace linux_impl;
     auto application = makeApplication(argc, argv);
     if (anotherInstanceRuns()) {
         // Leave at once: no tray item, no media service, nothing of the first instance touched.
-        const int status = forwardSlotToRunningInstance();
-        std::fflush(nullptr);
-        std::_Exit(status);
+        exitStatus = forwardSlotToRunningInstance(commandLine.slot);
+        return nullptr;
     }
+    auto platform = std::make_unique<LinuxPlatform>();
     Application::install(application);
     Localization::install(makeLocalization());
     Graphics::install(makeGraphics());
@@ -113,10 +176,24 @@ void installPlatform(int& argc, char** argv, const std::vector<URL>& streams)
     for (const URL& stream : streams)
         playlistPaths << QUrl(QString::fromStdString(stream.absoluteString())).path(QUrl::FullyEncoded);
     auto relay = std::make_shared<LoopbackHttpRelay>(QString::fromStdString(streamHost()), playlistPaths);
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, relay.get(), [relay = relay.get()] { relay->stop(); });
+    platform->relay = relay;
     auto mediaEngine = std::make_shared<MpvMediaEngine>();
+    platform->mediaEngine = mediaEngine;
     mediaEngine->setRelay(relay);
     mediaEngine->followSleepAndNetwork();
+    // The hot keys: the service the units call, over this session's backend; the menu shows what
+    // the desktop bound; later launches' --slot presses a slot as its shortcut would, and so does
+    // this launch's once the units have asked for that shortcut.
+    auto hotKeys = std::make_shared<HotKeyFacade>(makeHotKeyBackend());
+    platform->hotKeys = hotKeys;
+    platform->slotCommands =
+        std::make_unique<SlotCommands>([hotKeys = std::weak_ptr<HotKeyFacade>(hotKeys)](uint32_t slot) {
+            auto alive = hotKeys.lock();
+            return alive && alive->press(slot);
+        });
+    if (commandLine.slot != 0)
+        hotKeys->pressWhenRegistered(uint32_t(commandLine.slot - 1));
+
     StatusItemHooks hooks;
     hooks.menuWatch = [relay = std::weak_ptr<LoopbackHttpRelay>(relay)](bool open) {
         if (auto alive = relay.lock())
@@ -131,13 +208,13 @@ void installPlatform(int& argc, char** argv, const std::vector<URL>& streams)
         if (auto alive = engine.lock())
             alive->setVolume(alive->volume() + notches * kVolumeStep);
     };
-    StatusBar::install(makeStatusBar(std::move(hooks)));
+    StatusBar::install(makeStatusBar(std::move(hooks), hotKeys.get()));
     new NoTrayNotice(); // owned by the application
     UserDefaults::install(makeUserDefaults());
     LoginItemService::install(makeLoginItemService());
     NotificationCenter::install(makeNotificationCenter());
     UpdaterFactory::install(makeUpdaterFactory());
-    HotKeyService::install(makeHotKeyService());
+    HotKeyService::install(hotKeys);
     MediaEngine::install(mediaEngine);
     NowPlayingCenter::install(makeNowPlayingCenter());
     RemoteCommandCenter::install(makeRemoteCommandCenter());
@@ -172,6 +249,7 @@ void installPlatform(int& argc, char** argv, const std::vector<URL>& streams)
         const QString channel = mpris->metadata().value(QStringLiteral("xesam:title")).toString();
         inhibitor->hold(QCoreApplication::translate("SleepInhibitor", "Playing %1").arg(channel));
     });
+    return platform;
 }
 
 } // namespace platform

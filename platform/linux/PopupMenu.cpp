@@ -18,9 +18,9 @@ constexpr int kTrustedDistance = 96;
 
 // Title, enabled state, check mark and shortcut of the item. Qt signals a change only when a value
 // differs, so applying an unchanged item costs nothing.
-void apply(QAction& action, const MenuItem& item)
+void apply(QAction& action, const MenuItem& item, const BoundKeys& boundKeys)
 {
-    const ShownItem shown = shownItem(item);
+    const ShownItem shown = shownItem(item, boundKeys);
     action.setText(actionText(shown.text));
     action.setEnabled(isEnabledItem(item));
     const bool toggle = isToggleItem(item);
@@ -32,7 +32,8 @@ void apply(QAction& action, const MenuItem& item)
 
 } // namespace
 
-PopupMenu::PopupMenu(const std::function<void(bool)>& menuWatch) : menu_(std::make_unique<QMenu>())
+PopupMenu::PopupMenu(const std::function<void(bool)>& menuWatch, BoundKeys boundKeys)
+    : boundKeys_(std::move(boundKeys)), menu_(std::make_unique<QMenu>())
 {
     if (menuWatch) {
         QObject::connect(menu_.get(), &QMenu::aboutToShow, &context_, [menuWatch] { menuWatch(true); });
@@ -150,7 +151,7 @@ void PopupMenu::fill(QMenu& target, const Menu& model)
         // menu must not take these keys from other windows.
         action->setShortcutContext(Qt::WidgetShortcut);
         action->setShortcutVisibleInContextMenu(true);
-        apply(*action, *item);
+        apply(*action, *item, boundKeys_);
     }
 }
 
@@ -161,7 +162,7 @@ void PopupMenu::update(const Menu& model, std::size_t& next)
             continue;
         BoundAction& bound = actions_[next++];
         bound.item = item;
-        apply(*bound.action, *item);
+        apply(*bound.action, *item, boundKeys_);
         if (item->submenu())
             update(*item->submenu(), next);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/Menu.h"
+#include "platform/linux/MenuRendering.h"
 
 #include <QList>
 #include <QMenu>
@@ -21,7 +22,7 @@ namespace platform::linux_impl {
 class PopupMenu {
 public:
     // Told true when the menu is about to show, false when it closed.
-    explicit PopupMenu(const std::function<void(bool open)>& menuWatch);
+    explicit PopupMenu(const std::function<void(bool open)>& menuWatch, BoundKeys boundKeys = {});
     ~PopupMenu();
     PopupMenu(const PopupMenu&) = delete;
     PopupMenu& operator=(const PopupMenu&) = delete;
@@ -48,6 +49,7 @@ private:
     void trigger(std::shared_ptr<MenuItem> item);
     void refillLater();
 
+    BoundKeys boundKeys_;
     QObject context_;
     std::unique_ptr<QMenu> menu_;
     std::vector<std::unique_ptr<QMenu>> submenus_;

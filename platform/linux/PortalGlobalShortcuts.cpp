@@ -109,8 +109,6 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(const QDBusConnection& bus) : bus_(
                 retryDelayMs_ = 1000;
                 start();
             });
-    if (QCoreApplication::instance())
-        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &PortalGlobalShortcuts::close);
     if (!bus_.isConnected()) {
         QMetaObject::invokeMethod(
             this, [this] { Q_EMIT unavailable(QStringLiteral("no session bus")); }, Qt::QueuedConnection);

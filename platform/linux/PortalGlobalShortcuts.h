@@ -30,7 +30,6 @@ inline const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 inline const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 inline const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
 inline const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
-inline const QString kAppId = QStringLiteral("org.kovra.Radio");
 } // namespace portal
 
 class PortalGlobalShortcuts final : public HotKeyBackend {

@@ -2,9 +2,13 @@
 // when the portal goes, and the request and session closed at quit; and the one warning of lost keys.
 #include "platform/linux/PortalGlobalShortcuts.h"
 
+#include "platform/linux/AppIdentity.h"
 #include "platform/linux/PortalAnswers.h"
 
 #include <QDBusPendingCallWatcher>
+#include <QDeadlineTimer>
+
+#include <algorithm>
 
 namespace platform::linux_impl {
 
@@ -13,7 +17,7 @@ using namespace portal;
 namespace {
 
 constexpr int kMaxRetryDelayMs = 60000;
-// What quitting may wait for the portal to close a dialog of ours.
+// What quitting may wait for the portal to close our dialogs and session, all of them together.
 constexpr int kCloseTimeoutMs = 500;
 
 } // namespace
@@ -22,14 +26,21 @@ PortalGlobalShortcuts::~PortalGlobalShortcuts() { close(); }
 
 void PortalGlobalShortcuts::close()
 {
-    // A dialog still asking the user about our shortcuts goes with us; waited for (briefly), as
-    // the process may end right after.
+    // A dialog still asking the user about our shortcuts goes with us, and so does the session;
+    // waited for (briefly, under one deadline however many there are), as the process may end
+    // right after. Past the deadline the rest are sent without waiting.
+    const QDeadlineTimer deadline(kCloseTimeoutMs);
+    const auto closeObject = [this, &deadline](const QString& path, const QString& interface) {
+        const auto call = QDBusMessage::createMethodCall(kService, path, interface, QStringLiteral("Close"));
+        if (deadline.hasExpired())
+            bus_.send(call);
+        else
+            bus_.call(call, QDBus::Block, int(std::max<qint64>(1, deadline.remainingTime())));
+    };
     for (const auto& entry : pending_)
-        bus_.call(QDBusMessage::createMethodCall(kService, entry.first, kRequestInterface, QStringLiteral("Close")),
-                  QDBus::Block, kCloseTimeoutMs);
+        closeObject(entry.first, kRequestInterface);
     if (!session_.isEmpty())
-        bus_.call(QDBusMessage::createMethodCall(kService, session_, kSessionInterface, QStringLiteral("Close")),
-                  QDBus::Block, kCloseTimeoutMs);
+        closeObject(session_, kSessionInterface);
     dropSession(false);
     retry_.stop();
     closed_ = true;
@@ -50,7 +61,7 @@ void PortalGlobalShortcuts::start()
     // portals have no registry and answer with an error, which changes nothing.
     auto registration = QDBusMessage::createMethodCall(
         kService, kPath, QStringLiteral("org.freedesktop.host.portal.Registry"), QStringLiteral("Register"));
-    registration << kAppId << QVariantMap();
+    registration << AppIdentity::id() << QVariantMap();
     auto* registered = new QDBusPendingCallWatcher(bus_.asyncCall(registration), this);
     connect(registered, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* call) {
         call->deleteLater();
@@ -99,10 +110,10 @@ void PortalGlobalShortcuts::warnOnce(const QString& what)
     if (warned_)
         return;
     warned_ = true;
-    qWarning("kovra-radio: %s, so the global shortcuts may do nothing on this desktop. Install Kovra Radio "
-             "(the desktop knows an app by its installed entry org.kovra.Radio.desktop) and allow its shortcuts, "
+    qWarning("kovra-radio: %s, so the global shortcuts may do nothing on this desktop. Install %s "
+             "(the desktop knows an app by its installed entry %s) and allow its shortcuts, "
              "or bind 'kovra-radio --slot N' (N from 1 to 5) in the desktop's keyboard settings instead.",
-             qPrintable(what));
+             qPrintable(what), qPrintable(AppIdentity::displayName()), qPrintable(AppIdentity::desktopEntryName()));
 }
 
 void PortalGlobalShortcuts::dropSession(bool retry)

@@ -1,7 +1,9 @@
 // The application object on QApplication: runs the event loop, tells the delegate once that
 // launching has finished, and ends on the quit entry, SIGINT or SIGTERM with status 0.
 #include "platform/linux/QtApplication.h"
+
 #include "platform/Configuration.h"
+#include "platform/linux/AppIdentity.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -9,8 +11,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -82,9 +82,9 @@ class QtApplication final : public Application {
 public:
     QtApplication(int& argc, char** argv)
     {
-        QApplication::setApplicationName(QStringLiteral("kovra-radio"));
-        QApplication::setApplicationDisplayName(QStringLiteral("Kovra Radio"));
-        QApplication::setDesktopFileName(QStringLiteral("org.kovra.Radio"));
+        QApplication::setApplicationName(AppIdentity::programName());
+        QApplication::setApplicationDisplayName(AppIdentity::displayName());
+        QApplication::setDesktopFileName(AppIdentity::id());
         QApplication::setApplicationVersion(QString::fromStdString(applicationVersion()));
         application_ = std::make_unique<QApplication>(argc, argv);
         // A tray utility: closing any window it may open never ends it.
@@ -102,14 +102,9 @@ public:
             launched_ = true;
             delegate_->applicationDidFinishLaunching();
         });
-        application_->exec();
-        // Quitting runs none of the program's own steps, and the long-lived objects are owned
-        // past this point by the process entry and the services. End the process here: the
-        // desktop drops our tray item, bus names and key grabs as our connections close, and
-        // an open stream cannot hold up the exit. QCoreApplication::aboutToQuit has been
-        // emitted, for anything that must reach the disk first.
-        std::fflush(nullptr);
-        std::_Exit(0);
+        // Quitting runs none of the units' own steps: the process entry takes the objects down
+        // once this returns, and the platform the services, in their order.
+        return application_->exec();
     }
 
     void terminate() override { QCoreApplication::exit(0); }

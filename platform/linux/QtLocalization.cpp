@@ -17,8 +17,8 @@ class QtLocalization final : public Localization {
 public:
     QtLocalization()
     {
-        // As with a bundle's development language: a language we have no table for reads in
-        // English, not in bare keys.
+        // A language we have no table for reads in English, the language the texts were written
+        // in, not in bare keys.
         if (translator_.load(QLocale::system(), QStringLiteral("kovra-radio"), QStringLiteral("_"),
                              QStringLiteral(":/translations"))
             || translator_.load(QStringLiteral("kovra-radio_en"), QStringLiteral(":/translations")))

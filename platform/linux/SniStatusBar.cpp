@@ -14,6 +14,7 @@
 #include <QCursor>
 #include <QDBusConnectionInterface>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QWheelEvent>
@@ -77,23 +78,24 @@ private:
 
 class QtStatusItem final : public StatusItem, public StatusButton {
 public:
-    explicit QtStatusItem(StatusItemHooks hooks)
-        : hooks_(std::move(hooks)), x11_(QGuiApplication::platformName() == QLatin1String("xcb")),
+    QtStatusItem(StatusItemHooks hooks, HotKeyFacade* hotKeys)
+        : hooks_(std::move(hooks)), hotKeys_(hotKeys), x11_(QGuiApplication::platformName() == QLatin1String("xcb")),
           qtHost_(onQtBasedDesktop()), wheelFilter_([this](int delta) { scroll(delta, true); })
     {
         // A native Wayland client cannot place a menu of its own by a panel: there the host shows
         // the menu we export, on any click.
         if (x11_)
-            popup_ = std::make_unique<PopupMenu>(hooks_.menuWatch);
+            popup_ = std::make_unique<PopupMenu>(hooks_.menuWatch, boundKeys());
         trays_ = std::make_unique<TrayHostWatcher>();
         QObject::connect(trays_.get(), &TrayHostWatcher::changed, &context_, [this] { present(); });
         // The desktop may bind other keys than we asked for, and tell us late.
-        QObject::connect(&HotKeyBindings::instance(), &HotKeyBindings::changed, &context_, [this] {
-            if (popup_)
-                popup_->refresh();
-            if (exported_)
-                exported_->refresh();
-        });
+        if (hotKeys)
+            QObject::connect(hotKeys, &HotKeyFacade::bindingsChanged, &context_, [this] {
+                if (popup_)
+                    popup_->refresh();
+                if (exported_)
+                    exported_->refresh();
+            });
     }
     ~QtStatusItem() override
     {
@@ -157,9 +159,17 @@ public:
     }
 
     // Hosts draw the label in the panel's own font.
-    void setFont(const Font& font) override { font_ = font; }
+    // The panel draws the label in its own font: the one the units pick has nowhere to go.
+    void setFont(const Font&) override {}
 
 private:
+    BoundKeys boundKeys() const
+    {
+        return [hotKeys = hotKeys_](const QKeySequence& requested) {
+            return hotKeys ? hotKeys->boundText(requested) : std::nullopt;
+        };
+    }
+
     // Shown once the first image has been drawn: an item without an icon is an empty slot in the
     // panel.
     void present()
@@ -184,7 +194,7 @@ private:
 
     void makeStatusNotifierItem()
     {
-        exported_ = std::make_unique<DBusMenuExport>(QDBusConnection::sessionBus(), hooks_.menuWatch);
+        exported_ = std::make_unique<DBusMenuExport>(QDBusConnection::sessionBus(), hooks_.menuWatch, boundKeys());
         exported_->setModel(model_);
         // On X11 a click asks us to open our menu at the icon; elsewhere the host opens the
         // exported one itself.
@@ -218,7 +228,7 @@ private:
                          [this](QSystemTrayIcon::ActivationReason reason) {
                              if (reason == QSystemTrayIcon::MiddleClick)
                                  secondaryActivate();
-                             // A click on the icon opens the menu, as a menu bar item does.
+                             // A left click on the icon opens the menu too, as on a StatusNotifier tray.
                              else if (reason == QSystemTrayIcon::Trigger && !popup_->menu()->isVisible())
                                  popup_->popUpBeside(xembed_->geometry());
                          });
@@ -255,6 +265,7 @@ private:
     }
 
     StatusItemHooks hooks_;
+    QPointer<HotKeyFacade> hotKeys_;
     const bool x11_;
     const bool qtHost_;
     QObject context_;
@@ -273,23 +284,26 @@ private:
     QIcon icon_;
     QString toolTip_ = toolTipForTitle("");
     QString label_;
-    Font font_;
 };
 
 class QtStatusBar final : public StatusBar {
 public:
-    explicit QtStatusBar(StatusItemHooks hooks) : hooks_(std::move(hooks)) {}
-    std::shared_ptr<StatusItem> statusItemWithLength(double) override { return std::make_shared<QtStatusItem>(hooks_); }
+    QtStatusBar(StatusItemHooks hooks, HotKeyFacade* hotKeys) : hooks_(std::move(hooks)), hotKeys_(hotKeys) {}
+    std::shared_ptr<StatusItem> statusItemWithLength(double) override
+    {
+        return std::make_shared<QtStatusItem>(hooks_, hotKeys_);
+    }
 
 private:
     StatusItemHooks hooks_;
+    QPointer<HotKeyFacade> hotKeys_;
 };
 
 } // namespace
 
-std::shared_ptr<StatusBar> makeStatusBar(StatusItemHooks hooks)
+std::shared_ptr<StatusBar> makeStatusBar(StatusItemHooks hooks, HotKeyFacade* hotKeys)
 {
-    return std::make_shared<QtStatusBar>(std::move(hooks));
+    return std::make_shared<QtStatusBar>(std::move(hooks), hotKeys);
 }
 
 } // namespace platform::linux_impl

@@ -20,6 +20,10 @@ struct StatusItemHooks {
     std::function<void(int notches)> scroll;
 };
 
-std::shared_ptr<StatusBar> makeStatusBar(StatusItemHooks hooks = {});
+class HotKeyFacade;
+
+// The menu shows what the desktop bound for the shortcuts of hotKeys (none without), and follows
+// its changes as long as it lives.
+std::shared_ptr<StatusBar> makeStatusBar(StatusItemHooks hooks = {}, HotKeyFacade* hotKeys = nullptr);
 
 } // namespace platform::linux_impl

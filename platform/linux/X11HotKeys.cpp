@@ -81,10 +81,10 @@ X11HotKeys::X11HotKeys()
     if (xkb && xkb->supported) {
         // Without this a held key sends release/press pairs at the repeat rate.
         constexpr uint32_t kFlag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
-        auto flags = own(xcb_xkb_per_client_flags_reply(
+        // Where the server refuses, isNewPress() tells the repeats apart by their timestamps.
+        own(xcb_xkb_per_client_flags_reply(
             connection_, xcb_xkb_per_client_flags(connection_, XCB_XKB_ID_USE_CORE_KBD, kFlag, kFlag, 0, 0, 0),
             nullptr));
-        detectableAutoRepeat_ = flags && (flags->value & kFlag);
 
         // The digit keys by their position on the keyboard, whatever the layout prints on them.
         auto names = own(xcb_xkb_get_names_reply(

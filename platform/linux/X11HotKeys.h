@@ -30,8 +30,6 @@ public:
     QString boundTrigger(int slot) const override;
 
     bool hasDisplay() const { return connection_ != nullptr; }
-    // Whether the server will leave out the fake releases of an auto-repeating key (XKB).
-    bool detectableAutoRepeat() const { return detectableAutoRepeat_; }
 
 private:
     struct Grab {
@@ -58,7 +56,6 @@ private:
     std::vector<uint32_t> roots_;
     uint8_t digitKeycodes_[5] = {10, 11, 12, 13, 14};
     uint32_t repeatGapMs_ = 1000;
-    bool detectableAutoRepeat_ = false;
     std::list<Grab> grabs_;
     std::unordered_map<uint8_t, KeyState> keys_;
 };

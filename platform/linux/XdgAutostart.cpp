@@ -1,6 +1,7 @@
 // The login-item service on XDG autostart: writes, reads and removes our autostart entry.
 #include "platform/linux/XdgAutostart.h"
 
+#include "platform/linux/AppIdentity.h"
 #include "platform/linux/AtomicFile.h"
 
 #include <QCoreApplication>
@@ -15,20 +16,12 @@ namespace platform::linux_impl {
 
 namespace {
 
-constexpr auto kEntryFileName = "org.kovra.Radio.desktop";
 // The name our entry had before the application took its reverse-DNS desktop id.
 constexpr auto kLegacyEntryFileName = "kovra-radio.desktop";
 // An autostart entry is a few hundred bytes; anything far larger is not one we can trust.
 constexpr qint64 kMaxEntryBytes = qint64{64} * 1024;
 
-// The XDG base directories only count when absolute.
-QString configHome()
-{
-    QString fromEnv = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!fromEnv.isEmpty() && QDir::isAbsolutePath(fromEnv))
-        return fromEnv;
-    return QDir::homePath() + QStringLiteral("/.config");
-}
+QString autostartFolder() { return AppIdentity::configHome() + QStringLiteral("/autostart/"); }
 
 QStringList configDirs()
 {
@@ -59,7 +52,7 @@ std::optional<QByteArray> readEntry(const QString& path)
 bool systemEntryEnabled()
 {
     for (const QString& dir : configDirs()) {
-        if (const auto entry = readEntry(dir + QStringLiteral("/autostart/") + QLatin1String(kEntryFileName)))
+        if (const auto entry = readEntry(dir + QStringLiteral("/autostart/") + AppIdentity::desktopEntryName()))
             return autostartEntryEnabled(*entry);
     }
     return false;
@@ -112,7 +105,7 @@ QByteArray autostartEntry(const QString& executable)
     QString text;
     text += QStringLiteral("[Desktop Entry]\n");
     text += QStringLiteral("Type=Application\n");
-    text += QStringLiteral("Name=Kovra Radio\n");
+    text += QStringLiteral("Name=") + AppIdentity::displayName() + u'\n';
     text += QStringLiteral("GenericName=Internet Radio\n");
     text += QStringLiteral("Comment=Play Kovra's live radio channels from the system tray\n");
     text += QStringLiteral("Icon=kovra-radio\n");
@@ -155,18 +148,16 @@ bool autostartEntryEnabled(const QByteArray& entry)
 
 XdgAutostartLoginItem::XdgAutostartLoginItem(QString executable) : executable_(std::move(executable)) {}
 
-QString XdgAutostartLoginItem::userEntryPath()
+QString XdgAutostartLoginItem::userEntryPath() { return autostartFolder() + AppIdentity::desktopEntryName(); }
+
+void XdgAutostartLoginItem::takeOverLegacyEntry()
 {
-    const QString folder = configHome() + QStringLiteral("/autostart/");
-    QString path = folder + QLatin1String(kEntryFileName);
-    // An entry written under the old name is taken over, so the user's choice stands and no
-    // second entry starts us twice.
-    const QString legacy = folder + QLatin1String(kLegacyEntryFileName);
-    if (QFileInfo(legacy).isFile() && !QFileInfo::exists(path))
-        QFile::rename(legacy, path);
-    else if (QFileInfo(legacy).isFile())
-        QFile::remove(legacy);
-    return path;
+    const QString path = userEntryPath();
+    const QString legacy = autostartFolder() + QLatin1String(kLegacyEntryFileName);
+    if (!QFileInfo(legacy).isFile())
+        return;
+    if (!QFileInfo::exists(path) ? !QFile::rename(legacy, path) : !QFile::remove(legacy))
+        qWarning("kovra-radio: could not take over the old autostart entry %s", qPrintable(legacy));
 }
 
 LoginItemStatus XdgAutostartLoginItem::status()
@@ -194,8 +185,10 @@ bool XdgAutostartLoginItem::unregisterService()
         return false;
     // A system-wide entry of ours would start us anyway: the user's hidden entry switches it off.
     if (systemEntryEnabled())
-        return writeFileAtomically(path, QByteArrayLiteral("[Desktop Entry]\nType=Application\nName=Kovra Radio\n"
-                                                           "Exec=kovra-radio\nHidden=true\n"));
+        return writeFileAtomically(path,
+                                   QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\nHidden=true\n")
+                                       .arg(AppIdentity::displayName(), AppIdentity::programName())
+                                       .toUtf8());
     return true;
 }
 
@@ -204,6 +197,7 @@ std::shared_ptr<LoginItemService> makeLoginItemService()
     QString executable = QCoreApplication::applicationFilePath();
     if (executable.isEmpty())
         executable = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    XdgAutostartLoginItem::takeOverLegacyEntry();
     return std::make_shared<XdgAutostartLoginItem>(executable);
 }
 

@@ -1,4 +1,5 @@
-// Launch at login through XDG autostart: our entry $XDG_CONFIG_HOME/autostart/org.kovra.Radio.desktop.
+// Launch at login through XDG autostart: our entry in $XDG_CONFIG_HOME/autostart, named by the
+// application id (AppIdentity::desktopEntryName()).
 #pragma once
 
 #include <memory>
@@ -22,6 +23,10 @@ public:
 
     // Where our entry lives, from the environment at the time of the call.
     static QString userEntryPath();
+    // Once, at start-up: an entry written under the name our entry had before the application
+    // took its reverse-DNS desktop id is taken over, so the user's choice stands and no second
+    // entry starts us twice.
+    static void takeOverLegacyEntry();
 
 private:
     QString executable_;

@@ -91,6 +91,7 @@ TEST_F(AutostartLoginItem, AnEntryUnderTheOldNameKeepsItsStateAndIsNotLeftAsASec
 {
     const QString legacy = root.path() + "/config/autostart/kovra-radio.desktop";
     writeFile(legacy, "[Desktop Entry]\nType=Application\nName=Kovra Radio\nExec=kovra-radio\n");
+    XdgAutostartLoginItem::takeOverLegacyEntry(); // as start-up does
     EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
     ASSERT_TRUE(item.unregisterService());
     EXPECT_EQ(item.status(), LoginItemStatus::NotRegistered);

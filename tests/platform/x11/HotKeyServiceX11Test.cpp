@@ -107,7 +107,7 @@ protected:
 
     void makeService()
     {
-        hotKeys = platform::linux_impl::makeHotKeyService(std::make_unique<X11HotKeys>());
+        hotKeys = std::make_shared<platform::linux_impl::HotKeyFacade>(std::make_unique<X11HotKeys>());
         service = hotKeys.get();
         ASSERT_EQ(hotKeys->installEventHandler(hotKeys->applicationEventTarget(), recordingHandler, 1, &pressedSpec,
                                                nullptr, nullptr),
