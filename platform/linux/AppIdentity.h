@@ -29,8 +29,8 @@ struct AppIdentity {
         return programName().toUtf8() + '/' + QByteArray::fromStdString(applicationVersion());
     }
     // The user's configuration folder: $XDG_CONFIG_HOME, else ~/.config (GenericConfigLocation, as
-    // ConfigLocation would add a folder named after the application). The base directory
-    // specification ignores a relative $XDG_CONFIG_HOME; older Qt does not.
+    // ConfigLocation would add a folder named after the application). XDG base directories
+    // ignore a relative $XDG_CONFIG_HOME; older Qt does not.
     static QString configHome()
     {
         const QString location = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
