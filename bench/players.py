@@ -23,7 +23,7 @@ CHANNELS = ["velmora", "tarvesi", "nimo"]
 NAMES = {"velmora": "Kovra Velmora", "tarvesi": "Kovra Tarvesi", "nimo": "Kovra Nimo"}
 MPRIS_NAME = "org.mpris.MediaPlayer2.kovra_radio"
 MENU_IFACE = "com.canonical.dbusmenu"
-# The network options our media engine sets (platform/linux/MpvMediaEngine.cpp), for an mpv that shows
+# The network options our media engine sets (platform/linux/playback/MpvMediaEngine.cpp), for an mpv that shows
 # what they alone are worth: ours minus this is the app's own overhead.
 ENGINE_OPTIONS = ["--stream-lavf-o=tcp_nodelay=1", "--demuxer-lavf-o=http_multiple=0",
                   "--demuxer-termination-timeout=0", "--network-timeout=5", "--cache=yes",

@@ -1,5 +1,5 @@
 // Fuzz target: an update feed as any server on the way may send it.
-#include "platform/linux/AppcastFeed.h"
+#include "platform/linux/desktop/AppcastFeed.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // as it travels on the wire; libdbus reads it (and refuses what is not well formed, as the bus
 // does), it goes over a private connection to Qt as the portal's signal, and what Qt delivers goes
 // through the portal-answer decoding.
-#include "platform/linux/PortalAnswers.h"
+#include "platform/linux/hotkeys/PortalAnswers.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -1,5 +1,5 @@
 // Fuzz target: a request head as any local process may send it to the relay, and the target it names.
-#include "platform/linux/HttpRelayProtocol.h"
+#include "platform/linux/relay/HttpRelayProtocol.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Fuzz target: a settings file as an editor, a crash or another program may leave it.
-#include "platform/linux/JsonUserDefaults.h"
+#include "platform/linux/desktop/JsonUserDefaults.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // Update feed reading and version ordering: what the update check concludes from a feed.
-#include "platform/linux/AppcastFeed.h"
-#include "platform/linux/FeedUpdater.h"
+#include "platform/linux/desktop/AppcastFeed.h"
+#include "platform/linux/desktop/FeedUpdater.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Both files we keep (settings, autostart entry) survive a write that fails part-way: the old
 // file stays whole, no temporary is left behind, and the failure is reported, not hidden.
-#include "platform/linux/AtomicFile.h"
-#include "platform/linux/JsonUserDefaults.h"
-#include "platform/linux/XdgAutostart.h"
+#include "platform/linux/desktop/AtomicFile.h"
+#include "platform/linux/desktop/JsonUserDefaults.h"
+#include "platform/linux/desktop/XdgAutostart.h"
 #include "tests/fixtures/PlatformTestSupport.h"
 
 #include <QDir>

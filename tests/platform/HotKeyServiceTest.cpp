@@ -1,8 +1,8 @@
 // The hot-key service the units call, over a backend that binds what it is told to (or refuses),
 // and over X11 grabs where there is no X display. Real grabs and key presses: tests/platform/x11.
-#include "platform/linux/HotKeyFacade.h"
-#include "platform/linux/MenuRendering.h"
-#include "platform/linux/X11HotKeys.h"
+#include "platform/linux/hotkeys/HotKeyFacade.h"
+#include "platform/linux/hotkeys/X11HotKeys.h"
+#include "platform/linux/tray/MenuRendering.h"
 #include "tests/fixtures/PlatformTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Checks of the Qt platform pieces that need no desktop session: the status icon, the menu shown at
 // the icon, and the compiled-in translation tables.
-#include "platform/linux/PopupMenu.h"
-#include "platform/linux/QtGraphics.h"
-#include "platform/linux/QtLocalization.h"
+#include "platform/linux/desktop/QtLocalization.h"
+#include "platform/linux/tray/PopupMenu.h"
+#include "platform/linux/tray/QtGraphics.h"
 
 #include <QAction>
 #include <QApplication>

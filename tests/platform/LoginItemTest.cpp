@@ -1,6 +1,6 @@
 // Launch at login on XDG autostart: the entry we write, how its state is read back, and what
 // happens when the folder cannot take it.
-#include "platform/linux/XdgAutostart.h"
+#include "platform/linux/desktop/XdgAutostart.h"
 #include "tests/fixtures/PlatformTestSupport.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // core does: a refusal comes back from the call itself, and no event ever follows it.
 #include "tests/fixtures/PlatformTestSupport.h"
 
-#include "platform/linux/MpvMediaEngine.h"
+#include "platform/linux/playback/MpvMediaEngine.h"
 
 #include <algorithm>
 #include <deque>

@@ -2,8 +2,8 @@
 // real sockets, the host over TLS with a throwaway certificate): what it passes on, how soon it
 // leaves a hung host, and what strangers on the loopback can cost it. Limits are shortened so the
 // whole suite runs in seconds.
-#include "platform/linux/HttpRelayProtocol.h"
-#include "platform/linux/LoopbackHttpRelay.h"
+#include "platform/linux/relay/HttpRelayProtocol.h"
+#include "platform/linux/relay/LoopbackHttpRelay.h"
 #include "tests/fixtures/PlatformTestSupport.h"
 
 #include <QProcess>

@@ -1,8 +1,8 @@
 // The update check end to end: a local https feed and a stand-in notification server (both
 // tests/fixtures/notifyserver.py) on the private session bus each test runs on (dbus-run-session),
 // and what the user would see and be able to click.
-#include "platform/linux/DesktopNotifications.h"
-#include "platform/linux/FeedUpdater.h"
+#include "platform/linux/desktop/DesktopNotifications.h"
+#include "platform/linux/desktop/FeedUpdater.h"
 #include "tests/fixtures/PlatformTestSupport.h"
 
 #include <QDBusConnection>

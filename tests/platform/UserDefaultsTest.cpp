@@ -1,6 +1,6 @@
 // The JSON defaults store against a real file system: what it reads back, what it keeps, and
 // what it refuses to damage when the file or its folder is not what it expects.
-#include "platform/linux/JsonUserDefaults.h"
+#include "platform/linux/desktop/JsonUserDefaults.h"
 #include "tests/fixtures/PlatformTestSupport.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // The reconnect policy on a clock the test moves: the retry schedule of an outage and when a
 // stream counts as stalled.
-#include "platform/linux/ReconnectPolicy.h"
+#include "platform/linux/playback/ReconnectPolicy.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // Which slot a press reaches and which keys are not ours is the real binary's test
 // (tests/integration/test_hotkeys.py); here, what the X server itself does: lock keys, auto-repeat,
 // another layout, grabs left behind.
-#include "platform/linux/HotKeyFacade.h"
-#include "platform/linux/X11HotKeys.h"
+#include "platform/linux/hotkeys/HotKeyFacade.h"
+#include "platform/linux/hotkeys/X11HotKeys.h"
 #include "tests/fixtures/PlatformTestSupport.h"
 
 #include <QCoreApplication>
