@@ -26,12 +26,14 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QPointer>
 #include <QStringList>
 #include <QUrl>
 
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace platform {
 
@@ -116,6 +118,7 @@ public:
     std::shared_ptr<linux_impl::MpvMediaEngine> mediaEngine;
     std::shared_ptr<linux_impl::HotKeyFacade> hotKeys;
     std::unique_ptr<linux_impl::SlotCommands> slotCommands;
+    std::unique_ptr<linux_impl::MprisObject> mpris;
 
     LinuxPlatform() = default;
     LinuxPlatform(const LinuxPlatform&) = delete;
@@ -132,6 +135,7 @@ public:
         hotKeys.reset();
         RemoteCommandCenter::install(nullptr);
         NowPlayingCenter::install(nullptr);
+        mpris.reset();
         MediaEngine::install(nullptr);
         mediaEngine.reset(); // the core is destroyed on a worker, which this joins
         if (relay)
@@ -195,10 +199,10 @@ std::unique_ptr<InstalledPlatform> installPlatform(int& argc, char** argv, const
         hotKeys->pressWhenRegistered(uint32_t(commandLine.slot - 1));
 
     StatusItemHooks hooks;
-    hooks.menuWatch = [relay = std::weak_ptr<LoopbackHttpRelay>(relay)](bool open) {
+    hooks.menuWatch = [relay = std::weak_ptr<LoopbackHttpRelay>(relay), preloaded = false](bool open) mutable {
         if (auto alive = relay.lock())
             open ? alive->menuOpened() : alive->menuClosed();
-        if (open)
+        if (open && !std::exchange(preloaded, true))
             MpvLibrary::preload();
     };
     // A middle click pauses and resumes as the media keys do: the toggle of the current channel,
@@ -216,12 +220,13 @@ std::unique_ptr<InstalledPlatform> installPlatform(int& argc, char** argv, const
     UpdaterFactory::install(makeUpdaterFactory());
     HotKeyService::install(hotKeys);
     MediaEngine::install(mediaEngine);
-    NowPlayingCenter::install(makeNowPlayingCenter());
-    RemoteCommandCenter::install(makeRemoteCommandCenter());
-
-    // MPRIS shows the engine's position, seeks and volume, which the now-playing data does not
-    // carry, and does not say Playing while the engine cannot play.
-    MprisObject* mpris = sharedMprisObject();
+    // MPRIS is both the now-playing centre and the remote command centre. It shows the engine's
+    // position, seeks and volume, which the now-playing data does not carry, and does not say
+    // Playing while the engine cannot play.
+    platform->mpris = std::make_unique<MprisObject>();
+    MprisObject* mpris = platform->mpris.get();
+    NowPlayingCenter::install(makeNowPlayingCenter(mpris));
+    RemoteCommandCenter::install(makeRemoteCommandCenter(mpris));
     mpris->setPositionSource([engine = std::weak_ptr<MpvMediaEngine>(mediaEngine)]() -> std::optional<double> {
         auto alive = engine.lock();
         return alive ? alive->position() : std::nullopt;
@@ -241,14 +246,15 @@ std::unique_ptr<InstalledPlatform> installPlatform(int& argc, char** argv, const
 
     // While a channel is heard, the computer does not suspend by itself.
     auto* inhibitor = new SleepInhibitor(QDBusConnection::sessionBus(), qApp);
-    QObject::connect(mediaEngine.get(), &MpvMediaEngine::soundingChanged, inhibitor, [inhibitor, mpris](bool sounding) {
-        if (!sounding) {
-            inhibitor->release();
-            return;
-        }
-        const QString channel = mpris->metadata().value(QStringLiteral("xesam:title")).toString();
-        inhibitor->hold(QCoreApplication::translate("SleepInhibitor", "Playing %1").arg(channel));
-    });
+    QObject::connect(mediaEngine.get(), &MpvMediaEngine::soundingChanged, inhibitor,
+                     [inhibitor, mpris = QPointer<MprisObject>(mpris)](bool sounding) {
+                         if (!sounding || !mpris) {
+                             inhibitor->release();
+                             return;
+                         }
+                         const QString channel = mpris->metadata().value(QStringLiteral("xesam:title")).toString();
+                         inhibitor->hold(QCoreApplication::translate("SleepInhibitor", "Playing %1").arg(channel));
+                     });
     return platform;
 }
 

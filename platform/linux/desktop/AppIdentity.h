@@ -23,6 +23,9 @@ struct AppIdentity {
     static QString displayName() { return QStringLiteral("Kovra Radio"); }
     // The command, and the name of our settings folder.
     static QString programName() { return QStringLiteral("kovra-radio"); }
+    // programName() as a D-Bus name element may spell it (no '-'): our MPRIS name ends in it, and
+    // our portal session tokens start with it.
+    static QString busToken() { return QStringLiteral("kovra_radio"); }
     // In every request we send.
     static QByteArray userAgent()
     {

@@ -2,6 +2,8 @@
 // one D-Bus object, so a desktop applet sees the title and state next to the controls that act.
 #include "platform/linux/desktop/Mpris.h"
 
+#include "platform/linux/desktop/AppIdentity.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -15,14 +17,13 @@ namespace platform::linux_impl {
 
 namespace {
 
-const char* const kServiceName = "org.mpris.MediaPlayer2.kovra_radio";
 const char* const kObjectPath = "/org/mpris/MediaPlayer2";
 const char* const kRootInterface = "org.mpris.MediaPlayer2";
 const char* const kPlayerInterface = "org.mpris.MediaPlayer2.Player";
 const char* const kPropertiesInterface = "org.freedesktop.DBus.Properties";
-const char* const kCommandFailed = "org.mpris.MediaPlayer2.kovra_radio.Error.CommandFailed";
-const char* const kTrackPathPrefix = "/org/kovra/radio/channel/";
 const char* const kNoTrack = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
+
+QString serviceName() { return QStringLiteral("org.mpris.MediaPlayer2.") + AppIdentity::busToken(); }
 
 // An object path element allows only [A-Za-z0-9_]: anything else becomes '_' followed by its
 // byte in hex, so distinct titles keep distinct paths.
@@ -40,7 +41,7 @@ QString trackPathElement(const std::string& title)
 
 class MprisNowPlayingCenter : public NowPlayingCenter {
 public:
-    MprisNowPlayingCenter() : object_(sharedMprisObject()) {}
+    explicit MprisNowPlayingCenter(MprisObject* object) : object_(object) {}
 
     void setNowPlayingInfo(const NowPlayingInfo& info) override
     {
@@ -72,7 +73,7 @@ MprisObject::MprisObject(QObject* parent) : QDBusVirtualObject(parent)
         return;
     registered_ = bus.registerVirtualObject(QString::fromLatin1(kObjectPath), this);
     if (registered_)
-        bus.registerService(QString::fromLatin1(kServiceName));
+        bus.registerService(serviceName());
 }
 
 MprisObject::~MprisObject()
@@ -80,7 +81,7 @@ MprisObject::~MprisObject()
     if (!registered_)
         return;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterService(QString::fromLatin1(kServiceName));
+    bus.unregisterService(serviceName());
     bus.unregisterObject(QString::fromLatin1(kObjectPath));
 }
 
@@ -105,7 +106,8 @@ QVariantMap MprisObject::metadata() const
                    QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kNoTrack))));
         return map;
     }
-    const QString trackPath = QString::fromLatin1(kTrackPathPrefix) + trackPathElement(info_.title.value_or(""));
+    const QString trackPath =
+        AppIdentity::objectPath() + QStringLiteral("/channel/") + trackPathElement(info_.title.value_or(""));
     map.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(trackPath)));
     if (info_.title)
         map.insert(QStringLiteral("xesam:title"), QString::fromStdString(*info_.title));
@@ -223,8 +225,8 @@ QVariantMap MprisObject::properties(const QString& interface) const
         return {{QStringLiteral("CanQuit"), true},
                 {QStringLiteral("CanRaise"), false},
                 {QStringLiteral("HasTrackList"), false},
-                {QStringLiteral("Identity"), QStringLiteral("Kovra Radio")},
-                {QStringLiteral("DesktopEntry"), QStringLiteral("org.kovra.Radio")},
+                {QStringLiteral("Identity"), AppIdentity::displayName()},
+                {QStringLiteral("DesktopEntry"), AppIdentity::id()},
                 {QStringLiteral("SupportedUriSchemes"), QStringList{}},
                 {QStringLiteral("SupportedMimeTypes"), QStringList{}}};
     if (interface != QLatin1String(kPlayerInterface))
@@ -342,7 +344,7 @@ QDBusMessage MprisObject::answerCommand(const QDBusMessage& message)
     };
     const auto done = [&](bool ran) {
         return ran ? message.createReply()
-                   : message.createErrorReply(QString::fromLatin1(kCommandFailed),
+                   : message.createErrorReply(serviceName() + QStringLiteral(".Error.CommandFailed"),
                                               QStringLiteral("The command could not be carried out."));
     };
     if (is(kRootInterface, "Raise", ""))
@@ -380,20 +382,15 @@ QDBusMessage MprisObject::answerCommand(const QDBusMessage& message)
 
 // ---------------------------------------------------------------------------------------------
 
-MprisObject* sharedMprisObject()
+std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter(MprisObject* object)
 {
-    static QPointer<MprisObject> object;
-    if (!object)
-        object = new MprisObject(QCoreApplication::instance());
-    return object;
+    return std::make_shared<MprisNowPlayingCenter>(object);
 }
 
-std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter() { return std::make_shared<MprisNowPlayingCenter>(); }
-
-std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter()
+std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter(MprisObject* object)
 {
     auto commands = std::make_shared<MprisRemoteCommandCenter>();
-    sharedMprisObject()->setCommandCenter(commands);
+    object->setCommandCenter(commands);
     return commands;
 }
 

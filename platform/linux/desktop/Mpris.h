@@ -17,13 +17,8 @@
 
 namespace platform::linux_impl {
 
-class MprisObject;
-
-// The one MPRIS object of the process, made on first use; the application owns it.
-MprisObject* sharedMprisObject();
-
 // Holds the published state and the command centre to call; exported at /org/mpris/MediaPlayer2
-// under org.mpris.MediaPlayer2.kovra_radio while it lives (the application owns it). It answers
+// under org.mpris.MediaPlayer2.kovra_radio while it lives. It answers
 // its D-Bus calls itself rather than through QtDBus adaptors: those convert whatever a caller
 // sends to the property's type (a boolean becomes full volume) and cannot refuse a write, so no
 // caller would learn that its value was not taken.
@@ -31,7 +26,7 @@ class MprisObject : public QDBusVirtualObject {
     Q_OBJECT
 
 public:
-    explicit MprisObject(QObject* parent);
+    explicit MprisObject(QObject* parent = nullptr);
     ~MprisObject() override;
 
     void setNowPlayingInfo(const NowPlayingInfo& info);
@@ -95,8 +90,9 @@ private:
     bool registered_ = false;
 };
 
-// One MPRIS object answers for both services.
-std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter();
-std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter();
+// Both services are views of one MPRIS object: the now-playing centre publishes through it while it
+// lives, and it runs the command centre's commands.
+std::shared_ptr<NowPlayingCenter> makeNowPlayingCenter(MprisObject* object);
+std::shared_ptr<RemoteCommandCenter> makeRemoteCommandCenter(MprisObject* object);
 
 } // namespace platform::linux_impl

@@ -2,6 +2,7 @@
 // each request with a Response signal, perhaps only after the user closes a dialog, or never.
 #include "platform/linux/hotkeys/PortalGlobalShortcuts.h"
 
+#include "platform/linux/desktop/AppIdentity.h"
 #include "platform/linux/hotkeys/PortalAnswers.h"
 
 #include <QCoreApplication>
@@ -49,9 +50,6 @@ Q_LOGGING_CATEGORY(lcShortcuts, "kovra.shortcuts", QtWarningMsg)
 namespace {
 
 using namespace portal;
-
-// One session per connection, always under this token.
-const QString kSessionToken = QStringLiteral("kovra_radio");
 
 QString shortcutId(int slot) { return QStringLiteral("slot-%1").arg(slot + 1); }
 
@@ -143,7 +141,8 @@ void PortalGlobalShortcuts::createSession()
     if (creating_ || !session_.isEmpty())
         return;
     creating_ = true;
-    request(QStringLiteral("CreateSession"), {}, {{QStringLiteral("session_handle_token"), kSessionToken}},
+    // One session per connection, always under the same token.
+    request(QStringLiteral("CreateSession"), {}, {{QStringLiteral("session_handle_token"), AppIdentity::busToken()}},
             [this](uint32_t response, const QVariantMap& results) {
                 creating_ = false;
                 session_ = response == 0 ? portalPath(results.value(QStringLiteral("session_handle"))) : QString();
@@ -242,7 +241,7 @@ void PortalGlobalShortcuts::takeBound(const PortalBindings& bindings)
 void PortalGlobalShortcuts::request(const QString& method, QList<QVariant> arguments, QVariantMap options, Results then)
 {
     // The Response goes to a path made of our bus name and the token: listen before asking.
-    const QString token = QStringLiteral("kovra_radio_%1").arg(++requestCount_);
+    const QString token = AppIdentity::busToken() + QStringLiteral("_%1").arg(++requestCount_);
     QString sender = bus_.baseService().mid(1);
     sender.replace(QLatin1Char('.'), QLatin1Char('_'));
     const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);

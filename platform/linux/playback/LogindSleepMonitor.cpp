@@ -2,10 +2,9 @@
 // (or when the sleep was cancelled).
 #include "platform/linux/playback/LogindSleepMonitor.h"
 
-#include <QDBusConnection>
-#include <QLoggingCategory>
+#include "platform/linux/playback/MediaLog.h"
 
-Q_DECLARE_LOGGING_CATEGORY(lcMedia)
+#include <QDBusConnection>
 
 namespace platform::linux_impl {
 

@@ -1,10 +1,39 @@
+// The libmpv handle's lifetime: made with our options on demand, its events drained on the main
+// thread, its blocking destruction on a thread of its own.
 #include "platform/linux/playback/MpvCore.h"
 
 #include "platform/linux/playback/MpvOptions.h"
 
 #include <chrono>
+#include <clocale>
 
 namespace platform::linux_impl {
+
+namespace {
+
+// A started core with our options; none when libmpv cannot make one or refuses what TLS
+// verification rests on. With logWarnings, the core's warnings arrive as log-message events.
+mpv_handle* startCore(const MpvLibrary& lib, bool logWarnings)
+{
+    // libmpv parses numbers with the C locale only.
+    std::setlocale(LC_NUMERIC, "C");
+    mpv_handle* mpv = lib.create();
+    if (!mpv)
+        return nullptr;
+    if (!setMpvOptions(lib, mpv)) {
+        lib.terminate_destroy(mpv);
+        return nullptr;
+    }
+    if (logWarnings)
+        lib.request_log_messages(mpv, "warn");
+    if (lib.initialize(mpv) < 0) {
+        lib.terminate_destroy(mpv);
+        return nullptr;
+    }
+    return mpv;
+}
+
+} // namespace
 
 MpvCore::MpvCore(LibraryOpener openLibrary, EventHandler onEvent)
     : openLibrary_(std::move(openLibrary)), onEvent_(std::move(onEvent))
@@ -41,7 +70,7 @@ bool MpvCore::create()
         return true;
     if (shutDown_ || !ensureLibrary())
         return false;
-    mpv_ = createMpvCore(*lib_, lcMedia().isDebugEnabled());
+    mpv_ = startCore(*lib_, lcMedia().isDebugEnabled());
     if (mpv_)
         lib_->set_wakeup_callback(mpv_, &MpvCore::wakeup, this);
     return mpv_ != nullptr;

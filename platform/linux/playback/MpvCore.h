@@ -2,6 +2,7 @@
 // demand, its events read on the main thread, and its destruction, which blocks, done elsewhere.
 #pragma once
 
+#include "platform/linux/playback/MediaLog.h"
 #include "platform/linux/playback/MpvLibrary.h"
 
 #include <QObject>

@@ -3,14 +3,11 @@
 
 #include <dlfcn.h>
 
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include <cmath>
 #include <cstring>
-
-Q_LOGGING_CATEGORY(lcMedia, "kovra.media", QtCriticalMsg)
 
 namespace platform::linux_impl {
 
@@ -39,11 +36,8 @@ std::shared_ptr<const MpvLibrary> MpvLibrary::open(QString* error)
 
 void MpvLibrary::preload()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // The handle is never closed: the libraries stay for the open() that follows.
-        std::thread([] { dlopen("libmpv.so.2", RTLD_NOW | RTLD_LOCAL); }).detach();
-    });
+    // The handle is never closed: the libraries stay for the open() that follows.
+    std::thread([] { dlopen("libmpv.so.2", RTLD_NOW | RTLD_LOCAL); }).detach();
 }
 
 MpvLibrary::~MpvLibrary()

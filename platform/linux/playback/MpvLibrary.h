@@ -2,7 +2,6 @@
 // hands back. A tray app that has not played yet does not carry libmpv's two hundred libraries.
 #pragma once
 
-#include <QLoggingCategory>
 #include <QString>
 
 // Types and constants only: the functions are looked up at run time.
@@ -13,9 +12,6 @@
 #include <optional>
 #include <utility>
 #include <vector>
-
-// What the media engine says about playback, off unless asked for (QT_LOGGING_RULES).
-Q_DECLARE_LOGGING_CATEGORY(lcMedia)
 
 namespace platform::linux_impl {
 
@@ -31,7 +27,7 @@ class MpvLibrary {
 public:
     // libmpv.so.2 with every function below; none, with the reason, when it is missing or does not fit.
     static std::shared_ptr<const MpvLibrary> open(QString* error);
-    // Loads libmpv and its two hundred libraries on a thread of its own, once, so that a play that
+    // Loads libmpv and its two hundred libraries on a thread of its own, so that a play that
     // may follow soon (the menu opened) finds them mapped; open() then costs a lookup.
     static void preload();
 

@@ -1,9 +1,16 @@
 // The options every media core of ours starts with, and why each is set.
 #include "platform/linux/playback/MpvOptions.h"
 
-#include <QtGlobal>
+#include "platform/linux/desktop/AppIdentity.h"
+#include "platform/linux/desktop/TlsTrust.h"
+#include "platform/linux/playback/MediaLog.h"
+#include "platform/linux/relay/LiveStart.h"
 
-#include <clocale>
+#include <QByteArray>
+
+#include <utility>
+#include <vector>
+
 #include <malloc.h>
 
 namespace platform::linux_impl {
@@ -17,11 +24,10 @@ namespace {
 // is set while the program is being loaded, before main() runs.
 [[maybe_unused]] const bool kOneArena = mallopt(M_ARENA_MAX, 1) == 1;
 
-} // namespace
-
-std::vector<std::pair<QByteArray, QByteArray>> mpvOptions()
+// Name and value, in the order they are set before the core starts.
+std::vector<std::pair<QByteArray, QByteArray>> options()
 {
-    std::vector<std::pair<QByteArray, QByteArray>> options = {
+    return {
         // A media core with no face and no will of its own: no config files, scripts, key bindings,
         // terminal, video or on-screen display.
         {"config", "no"},
@@ -46,15 +52,14 @@ std::vector<std::pair<QByteArray, QByteArray>> mpvOptions()
         {"sub-auto", "no"},
         {"osd-level", "0"},
         {"idle", "yes"},
-        {"audio-client-name", "kovra-radio"},
-        {"user-agent", "kovra-radio/" KOVRA_VERSION},
+        {"audio-client-name", AppIdentity::programName().toUtf8()},
+        {"user-agent", AppIdentity::userAgent()},
 
         // Time to first sound: FFmpeg leaves Nagle on for its HTTPS connections (~40 ms lost on each
         // new one), opens one connection more than needed for HLS, and waits for the old demuxer
-        // when a stream is replaced. A live stream starts three segments before the newest (FFmpeg's
-        // default, named because the stream relay fetches that segment ahead).
+        // when a stream is replaced. A live stream starts where the relay expects it to.
         {"stream-lavf-o", "tcp_nodelay=1"},
-        {"demuxer-lavf-o", "http_multiple=0,live_start_index=-3"},
+        {"demuxer-lavf-o", "http_multiple=0,live_start_index=-" + QByteArray::number(kLiveStartSegments)},
         // Streams are HLS, read by FFmpeg. mpv's own playlist reader would take a playlist it fetched
         // while FFmpeg failed (a connection reset) for a list of separate files, and play stale
         // segments one by one instead of the live stream.
@@ -79,34 +84,38 @@ std::vector<std::pair<QByteArray, QByteArray>> mpvOptions()
         {"demuxer-max-bytes", "8MiB"},
         {"hr-seek", "yes"},
     };
-    // Verification is never off (libmpv's default is off). A CA bundle named by the environment
-    // replaces the system's, as for every other TLS client.
-    options.emplace_back("tls-verify", "yes");
-    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
+}
+
+// Verification is never off (libmpv's default is off), and whom it trusts is TlsTrust's one rule.
+// A core that would not take these would play without the trust we promise: it is not started.
+std::vector<std::pair<QByteArray, QByteArray>> securityOptions()
+{
+    std::vector<std::pair<QByteArray, QByteArray>> options = {{"tls-verify", "yes"}};
+    const QByteArray caFile = trustedCaFile();
     if (!caFile.isEmpty())
         options.emplace_back("tls-ca-file", caFile);
     return options;
 }
 
-mpv_handle* createMpvCore(const MpvLibrary& lib, bool logWarnings)
+} // namespace
+
+bool setMpvOptions(const MpvLibrary& lib, mpv_handle* mpv)
 {
-    // libmpv parses numbers with the C locale only.
-    std::setlocale(LC_NUMERIC, "C");
-    mpv_handle* mpv = lib.create();
-    if (!mpv)
-        return nullptr;
-    for (const auto& [name, value] : mpvOptions()) {
+    for (const auto& [name, value] : options()) {
+        // An option an older libmpv does not know costs only what it was for.
         const int error = lib.set_option_string(mpv, name.constData(), value.constData());
         if (error < 0)
             qCDebug(lcMedia) << "option" << name << "=" << value << "rejected:" << lib.error_string(error);
     }
-    if (logWarnings)
-        lib.request_log_messages(mpv, "warn");
-    if (lib.initialize(mpv) < 0) {
-        lib.terminate_destroy(mpv);
-        return nullptr;
+    for (const auto& [name, value] : securityOptions()) {
+        const int error = lib.set_option_string(mpv, name.constData(), value.constData());
+        if (error < 0) {
+            qCCritical(lcMedia) << "cannot play: libmpv refused" << name << "=" << value << "("
+                                << lib.error_string(error) << ")";
+            return false;
+        }
     }
-    return mpv;
+    return true;
 }
 
 } // namespace platform::linux_impl

@@ -4,17 +4,10 @@
 
 #include "platform/linux/playback/MpvLibrary.h"
 
-#include <QByteArray>
-
-#include <utility>
-#include <vector>
-
 namespace platform::linux_impl {
 
-// Name and value, in the order they are to be set before the core starts.
-std::vector<std::pair<QByteArray, QByteArray>> mpvOptions();
-// A started core with those options; none when libmpv cannot make one. With logWarnings, the
-// core's warnings arrive as log-message events.
-mpv_handle* createMpvCore(const MpvLibrary& lib, bool logWarnings);
+// Sets them on a core not yet initialized. False when the core refused one that TLS verification
+// rests on: such a core must not play.
+bool setMpvOptions(const MpvLibrary& lib, mpv_handle* mpv);
 
 } // namespace platform::linux_impl

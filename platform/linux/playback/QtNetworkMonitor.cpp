@@ -2,12 +2,10 @@
 // (it tells the medium too), otherwise any backend that knows reachability.
 #include "platform/linux/playback/QtNetworkMonitor.h"
 
-#include <QLoggingCategory>
+#include "platform/linux/playback/MediaLog.h"
 
 #include <algorithm>
 #include <utility>
-
-Q_DECLARE_LOGGING_CATEGORY(lcMedia)
 
 namespace platform::linux_impl {
 

@@ -2,6 +2,7 @@
 #include "platform/linux/relay/HttpRelayWorker.h"
 
 #include "platform/linux/relay/HttpRelayCommon.h"
+#include "platform/linux/relay/LiveStart.h"
 
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -34,7 +35,6 @@ constexpr auto kDropAfterClose = 1500ms;
 constexpr int kCrowd = 32;
 // Playlists and the one segment fetched ahead of the media core are read whole, up to this size.
 constexpr qint64 kBufferedLimit = qint64(8) << 20;
-constexpr qsizetype kLiveStartOffset = 3;
 
 } // namespace
 
@@ -271,8 +271,8 @@ void HttpRelayWorker::fetched(const std::shared_ptr<Pending>& pending)
     }
 }
 
-// The media core starts a live stream three segments before the newest (FFmpeg's
-// live_start_index, set to that in MpvOptions) of the playlist we hand it.
+// The media core starts a live stream kLiveStartSegments before the newest of the playlist we hand
+// it: that segment is the one it asks for first.
 void HttpRelayWorker::fetchSegmentAfter(const QString& playlist, const QByteArray& body)
 {
     expectedPlaylist_.clear();
@@ -286,7 +286,7 @@ void HttpRelayWorker::fetchSegmentAfter(const QString& playlist, const QByteArra
     }
     if (segments.isEmpty())
         return;
-    const QByteArray first = segments[std::max<qsizetype>(segments.size() - kLiveStartOffset, 0)];
+    const QByteArray first = segments[std::max<qsizetype>(segments.size() - kLiveStartSegments, 0)];
     static const QRegularExpression kPlainName(QStringLiteral(R"(^[A-Za-z0-9_-][A-Za-z0-9_.-]*$)"));
     if (!kPlainName.match(QString::fromLatin1(first)).hasMatch())
         return;
