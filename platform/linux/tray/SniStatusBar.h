@@ -1,24 +1,14 @@
-// The status item in the desktop's tray: a StatusNotifierItem of our own with its menu exported
+// The status bar in the desktop's tray: a StatusNotifierItem of our own with its menu exported
 // over dbusmenu wherever a StatusNotifier watcher is, an XEmbed icon on old panels without one;
 // shown once the desktop has a tray for it.
 #pragma once
 
 #include "platform/StatusBar.h"
+#include "platform/linux/tray/QtStatusItem.h"
 
-#include <functional>
 #include <memory>
 
 namespace platform::linux_impl {
-
-// What the tray may tell the item besides a choice in its menu.
-struct StatusItemHooks {
-    // True when the item's menu is about to show, false when it closed.
-    std::function<void(bool open)> menuWatch;
-    // A middle click on the icon.
-    std::function<void()> secondaryActivate;
-    // The wheel turned over the icon by this many notches, upward positive.
-    std::function<void(int notches)> scroll;
-};
 
 class HotKeyFacade;
 
