@@ -63,9 +63,7 @@ platform::OSStatus FakeHotKeyService::registerEventHotKey(uint32_t keyCode, uint
                                                           platform::EventHotKeyID id, platform::EventTargetRef,
                                                           uint32_t, platform::EventHotKeyRef* outRef)
 {
-    registrations.push_back({keyCode, modifiers, id, !failingKeyCodes.count(keyCode)});
-    if (!registrations.back().succeeded)
-        return -9878; // eventHotKeyExistsErr: someone else holds the key
+    registrations.push_back({keyCode, modifiers, id});
     *outRef = reinterpret_cast<platform::EventHotKeyRef>(refs_.emplace_back(std::make_unique<uint32_t>(id.id)).get());
     return platform::noErr;
 }
@@ -101,7 +99,7 @@ std::optional<platform::OSStatus> FakeHotKeyService::press(uint32_t keyCode, uin
         return type.eventClass == platform::kEventClassKeyboard && type.eventKind == platform::kEventHotKeyPressed;
     });
     for (const auto& r : registrations)
-        if (wanted && r.succeeded && r.keyCode == keyCode && r.modifiers == modifiers)
+        if (wanted && r.keyCode == keyCode && r.modifiers == modifiers)
             return deliver(r.id);
     return std::nullopt;
 }

@@ -19,7 +19,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -134,7 +133,6 @@ struct HotKeyRegistration {
     uint32_t keyCode = 0;
     uint32_t modifiers = 0;
     platform::EventHotKeyID id;
-    bool succeeded = false;
 };
 
 class FakeHotKeyService : public platform::HotKeyService {
@@ -153,8 +151,8 @@ public:
                                          platform::OSType* actualType, size_t bufferSize, size_t* actualSize,
                                          void* outData) override;
 
-    // A key press as the desktop would deliver it: reaches the handler only when a successful
-    // registration matches the key and modifiers exactly and the handler asked for presses.
+    // A key press as the desktop would deliver it: reaches the handler only when a registration
+    // matches the key and modifiers exactly and the handler asked for presses.
     // Returns the handler's status, or none when nothing was delivered.
     std::optional<platform::OSStatus> press(uint32_t keyCode, uint32_t modifiers);
     // Hands an arbitrary hot key event (or a null one) to the installed handler.
@@ -164,7 +162,6 @@ public:
 
     // Runs inside installEventHandler(), to look at the world as the handler goes in.
     std::function<void()> onInstall;
-    std::set<uint32_t> failingKeyCodes;
     // What the desktop bound, by hot key id; tell the manager with bindingsChanged().
     std::map<uint32_t, std::string> boundKeys;
     std::function<void()> bindingsChanged;

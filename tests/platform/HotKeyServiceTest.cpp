@@ -70,11 +70,9 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     for (uint32_t slot = 0; slot < 5; ++slot)
         service->registerEventHotKey(keyCodes[slot], optionKey, {fourCharCode("KOVM"), slot},
                                      service->applicationEventTarget(), 0, &refs[slot]);
-    // Alt+digit on the digit key of each slot; the one another program holds stays unregistered.
+    // Alt+digit on the digit key of each slot (a held one: tests/platform/x11).
     EXPECT_EQ(backend.bound.size(), 4u);
     EXPECT_EQ(backend.bound[4], (HotKeyTrigger{5, true}));
-    EXPECT_EQ(refs[2], nullptr);
-    EXPECT_NE(refs[3], nullptr);
     // The units read what the desktop bound per registration, and hear once of a burst of changes.
     EXPECT_EQ(service->boundKeyText(refs[0]), "Ctrl+Alt+K");
     EXPECT_EQ(service->boundKeyText(refs[2]), "");
@@ -100,16 +98,13 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     EXPECT_FALSE(service->press(5));
     EXPECT_EQ(pressedIds, (std::vector<uint32_t>{1, 4, 2}));
 
-    // The menu shows what the desktop bound (the menu's side: the portal's integration test).
-    // GNOME's tray draws no shortcuts: there the key is part of the entry's title.
+    // The menu shows what the desktop bound as the entry's shortcut (test_portal.py); GNOME's tray
+    // draws no shortcuts, so there the key is part of the entry's title.
     const BoundKeys boundKeys = [&service](const QKeySequence& keys) { return service->boundText(keys); };
     MenuItem channel("Kovra Velmora", "channelSelected:", "1");
     channel.setKeyEquivalentModifierMask(EventModifierFlagOption);
     ::setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
     EXPECT_EQ(shownItem(channel, boundKeys).text, "Kovra Velmora\tCtrl+Alt+K");
-    ::setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
-    EXPECT_EQ(shownItem(channel, boundKeys).text, "Kovra Velmora");
-    EXPECT_EQ(shownItem(channel, boundKeys).shortcut, QKeySequence::fromString("Ctrl+Alt+K"));
     ::unsetenv("XDG_CURRENT_DESKTOP");
     HotKeyService::install(nullptr);
 }
