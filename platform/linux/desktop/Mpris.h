@@ -18,10 +18,10 @@
 namespace platform::linux_impl {
 
 // Holds the published state and the command centre to call; exported at /org/mpris/MediaPlayer2
-// under org.mpris.MediaPlayer2.kovra_radio while it lives. It answers
-// its D-Bus calls itself rather than through QtDBus adaptors: those convert whatever a caller
-// sends to the property's type (a boolean becomes full volume) and cannot refuse a write, so no
-// caller would learn that its value was not taken.
+// under org.mpris.MediaPlayer2.kovra_radio while it lives (installPlatform owns it). It answers its
+// D-Bus calls itself rather than through QtDBus adaptors: those convert whatever a caller sends to
+// the property's type (a boolean becomes full volume) and cannot refuse a write, so no caller
+// would learn that its value was not taken.
 class MprisObject : public QDBusVirtualObject {
     Q_OBJECT
 

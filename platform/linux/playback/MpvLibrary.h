@@ -27,8 +27,9 @@ class MpvLibrary {
 public:
     // libmpv.so.2 with every function below; none, with the reason, when it is missing or does not fit.
     static std::shared_ptr<const MpvLibrary> open(QString* error);
-    // Loads libmpv and its two hundred libraries on a thread of its own, so that a play that
-    // may follow soon (the menu opened) finds them mapped; open() then costs a lookup.
+    // Loads libmpv and its two hundred libraries on a thread of its own, so that a play that may
+    // follow soon (the menu opened) finds them mapped; open() then costs a lookup. Once a run is
+    // enough: the libraries stay loaded.
     static void preload();
 
     // A table with no library behind it, for the caller to fill (tests stand in for libmpv so).
