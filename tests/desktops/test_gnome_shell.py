@@ -36,7 +36,6 @@ class GnomeShellTray(kovratest.DesktopTest):
             desk.eval("new imports.gi.Gio.Settings({schema_id: 'org.gnome.shell.extensions.appindicator'})"
                       f".set_int('icon-size', {size})")
             shot, indicator = pictured(desk, size)
-            desk.save(shot, f"panel-{size}.png")
             # The slot with a little of the button's padding around it: the panel's own colour.
             x, w = indicator["icon"][:3:2]
             around = shot[:indicator["panel"], x - 4:x + w + 4]
@@ -48,7 +47,7 @@ class GnomeShellTray(kovratest.DesktopTest):
         desk.click(icon)
         indicator = procutil.wait_until(lambda: (lambda i: i["open"] and i["entries"] and i)(desk.eval(INDICATOR)),
                                         10, message="the extension's menu")
-        desk.save(desk.steady_screenshot(), "menu.png")
+        desk.steady_screenshot()  # the menu has come to rest where its entries are clicked
         self.assertEqual([e for e, _ in indicator["entries"][:3]], kovratest.CHANNEL_NAMES, indicator["entries"])
         desk.click(indicator["entries"][1][1])
         s.audio.wait_for_channel("tarvesi", timeout=20)
@@ -62,8 +61,6 @@ class GnomeShellTray(kovratest.DesktopTest):
         # A double click asks the app to activate; nothing of ours may become a window.
         desk.click(icon, times=2)
         time.sleep(1.5)
-        if desk.windows():
-            desk.save(desk.screenshot(), "activated.png")
         self.assertEqual(desk.windows(), [], "activating the icon opened a window")
         self.assertEqual(app.terminate(), 0, app.log())
 

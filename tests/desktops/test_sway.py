@@ -39,7 +39,6 @@ class SwayTray(kovratest.DesktopTest):
         app, _ = self.start_app_in(desk, lambda: len(desk.tray_icons()) == len(SLOT_SIZES), "waybar")
         # The picture settles once the host has the item's final pixmap.
         shot = desk.steady_screenshot()
-        desk.save(shot, "tray.png")
         icons = desk.tray_icons(shot)
         for size in SLOT_SIZES:
             with self.subTest(slot=size):
@@ -48,7 +47,6 @@ class SwayTray(kovratest.DesktopTest):
         # A channel from waybar's own menu (right click), by the position of its second entry.
         desk.click(*icons[24].center, button="right")
         (left, right), entries = procutil.wait_until(lambda: menu_rows(desk.screenshot()), 10, message="waybar's menu")
-        desk.save(desk.screenshot(), "menu.png")
         self.assertEqual(len(entries), 7, "three channels, three commands and Quit, one line each")
         desk.click((left + right) // 2, entries[1])
         s.audio.wait_for_channel("tarvesi", timeout=20)

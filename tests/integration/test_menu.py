@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 # The tray menu of the real binary, used as a person would: a channel that starts, pauses and
-# resumes the same stream, switches that never overlap, launch at login and the update check.
+# resumes the same stream, launch at login and the update check. (Switches that never overlap: test_random.)
 import os
 import time
 
@@ -21,7 +21,7 @@ class Menu(kovratest.SharedSessionTest):
         # The stream position the desktop's media controls show, in seconds.
         return float(self.session.run(["playerctl", "-p", "kovra_radio", "position"], check=True).stdout)
 
-    def test_a_click_pauses_and_resumes_the_same_stream_and_switches_never_overlap(self):
+    def test_a_click_pauses_and_resumes_the_same_stream(self):
         s = self.session
         _, item = self.start_app_with_menu()
         started = time.monotonic()
@@ -40,17 +40,6 @@ class Menu(kovratest.SharedSessionTest):
         s.audio.wait_for_channel("velmora")
         self.assertTrue(paused_at - 0.1 <= resumed_at < paused_at + 2.5, f"paused at {paused_at}, on at {resumed_at}")
         self.assertEqual(kovratest.refetched_segments(s, "velmora", started), [])
-
-        before = s.audio.now() - 0.3  # Velmora alone, as just heard
-        self.press("alt+2")
-        self.wait_until_playing("tarvesi", item)
-        s.tray.click(["Kovra Nimo"], item=item)
-        self.wait_until_playing("nimo", item)
-        heard = s.audio.since(before)
-        s.audio.assert_never_together(heard)
-        # The recording holds the hand-overs themselves: it begins with Velmora alone.
-        self.assertEqual(s.audio.which_channels_sound(heard[:4000]), {"velmora"})
-        self.assertEqual(s.tray.properties(item)["ToolTip"]["title"], "Kovra Nimo")
 
     def test_launch_at_login_adds_and_removes_the_autostart_entry(self):
         s = self.session

@@ -79,15 +79,10 @@ class StatusItem(kovratest.SharedSessionTest):
             self.assertEqual(mpris_state(bus), (status, "Kovra Velmora"))
 
         # Ten notches down, as GTK panels count them: 5 % of the server's scale each.
-        heard = []
         for notch in range(1, 11):
             s.tray.call("Scroll", 1, "vertical", item=item)
             self.wait_for_volume(100 - 5 * notch)
-            heard.append(self.level() - full)
-        print("[measured] sink level by volume (heard / the scale's, dB): " + ", ".join(
-            f"{100 - 5 * n}% {d:.2f}/{expected_db(1 - 0.05 * n):.2f}" for n, d in enumerate(heard, 1)), file=sys.stderr)
-        for notch, db in enumerate(heard, 1):
-            self.assertAlmostEqual(db, expected_db(1 - 0.05 * notch), delta=TOLERANCE_DB, msg=f"{notch} notches down")
+        self.assert_heard_at(0.5, self.level() - full, "ten notches down")
         self.assertAlmostEqual(self.mpris_volume(), 0.5)
         # Plasma counts in eighths of a degree, upward; a host's values beyond any screen or wheel harm
         # nothing, and one event moves four notches at most.

@@ -1,35 +1,29 @@
 #!/usr/bin/python3
 # The app's life on a desktop: its tray item, icon and menu appear (also when the panel comes late
 # or restarts), and a second launch leaves the first alone. Quitting is in tests/faults.
-import os
 import signal
 import time
 
 import kovratest  # noqa: E402
-from kovratest import CHANNEL_NAMES, slot_labels, visible_entries  # noqa: E402
+from kovratest import CHANNEL_NAMES, visible_entries  # noqa: E402
 
 
 class TrayLifecycle(kovratest.SessionTest):
     session_options = {"audio": False}
 
     def test_first_run_menu_and_icon(self):
+        # The layout itself is MenuManagerTest's; here, that it reaches a host over dbusmenu whole.
         s = self.start_session()
         _, item = self.start_app_with_item(s)
         root = s.tray.wait_for_layout(lambda r: len(visible_entries(r)) >= 9, message="the first menu")
-        entries = visible_entries(root)
         self.assertEqual(s.tray.entries(item=item), CHANNEL_NAMES + [
             "---", "Launch at Login", "Keyboard Shortcuts", "Check for Updates…", "---", "Quit Kovra Radio"], s.tray.outline())
-        self.assertEqual([e["shortcut"] for e in entries[:3]], [[["Alt", str(n)]] for n in (1, 2, 3)])
-        self.assertEqual(entries[8]["shortcut"], [["Control", "Q"]])
-        self.assertEqual([e["toggle_state"] for e in entries[:5] if e["type"] != "separator"], [0, 0, 0, 0])
-        self.assertEqual(slot_labels(root), [f"Alt+{n}: {c}" for n, c in enumerate(CHANNEL_NAMES + ["None"] * 2, 1)])
-        self.assertEqual(s.tray.entries(["Keyboard Shortcuts", "Alt+4"], item=item), ["None", "---"] + CHANNEL_NAMES)
-        sizes = sorted(w for w, h in s.tray.properties(item)["IconPixmap"])
-        self.assertGreaterEqual(len(sizes), 3, sizes)
-        for size in sizes:
-            icon = s.tray.icon_png(os.path.join(s.dir, f"icon-{size}.png"), size=size, item=item)
-            self.assertEqual(icon["width"], size)
-            self.assertGreater(icon["opaque_pixels"], size, "the icon is not blank")
+        self.assertEqual([e["shortcut"] for e in visible_entries(root)], [[["Alt", str(n)]] for n in (1, 2, 3)]
+                         + [[]] * 5 + [[["Control", "Q"]]])
+        pixmaps = s.tray.properties(item)["IconPixmap"]
+        self.assertGreaterEqual(len(pixmaps), 3, [p[:2] for p in pixmaps])
+        for w, h, argb in pixmaps:
+            self.assertGreater(sum(1 for a in argb[0::4] if a), w, "the icon is not blank")
 
     def test_item_appears_when_the_panel_starts_after_the_app_and_again_after_it_restarts(self):
         s = self.start_session(tray=False)

@@ -45,12 +45,12 @@ class Gnome48(kovratest.DesktopTest):  # the shell is the notification server
         self.assertEqual(app.terminate(), 0, app.log())
 
         app = s.start_app(env=desk.app_env())
-        desk.save(desk.answer_shortcuts_dialog("Add"), "shortcuts-dialog.png")
+        desk.answer_shortcuts_dialog("Add")
         self.open_menu(desk)
         indicator = self.menu(desk, lambda labels: "Alt+1: Kovra Velmora" in labels, "the slots by their keys")
         self.assertEqual([e for e, _ in indicator["entries"][:3]],
                          [f"{c}\tAlt+{n}" for n, c in enumerate(CHANNEL_NAMES, 1)])
-        desk.save(desk.steady_screenshot(), "menu.png")
+        desk.steady_screenshot()  # the menu has opened fully before Escape closes it
         desk.input.keys(KEY_ESC)  # the menu closes; the key goes to whatever is in front
         desk.input.keys(KEY_LEFTALT, KEY_1)
         s.audio.wait_for_channel("velmora", timeout=20)
@@ -69,8 +69,6 @@ class Gnome48(kovratest.DesktopTest):  # the shell is the notification server
 
         ours = lambda: [n for n in desk.notifications() if n[0] == "Kovra Radio is running"]  # noqa: E731
         procutil.wait_until(ours, 30, message="the notification")
-        desk.eval("Main.panel.statusArea.dateMenu.menu.open(), true")  # as a click on the clock shows it
-        desk.save(desk.steady_screenshot(), "notification.png")
         self.assertEqual(len(ours()), 1, desk.notifications())
         self.assertIn("AppIndicator", ours()[0][1])
         self.assertEqual(app.log().count("kovra-radio: no system tray"), 1, app.log())
