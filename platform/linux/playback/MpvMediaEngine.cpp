@@ -94,8 +94,8 @@ private:
 
 } // namespace
 
-MpvMediaEngine::MpvMediaEngine(MpvCore::LibraryOpener openLibrary)
-    : session_(std::make_shared<MpvSession>(std::move(openLibrary)))
+MpvMediaEngine::MpvMediaEngine(MpvCore::LibraryOpener openLibrary, MpvSessionTiming timing)
+    : session_(std::make_shared<MpvSession>(std::move(openLibrary), std::move(timing)))
 {
     connect(session_.get(), &MpvSession::seeked, this, &MpvMediaEngine::seeked);
     connect(session_.get(), &MpvSession::failedChanged, this, &MpvMediaEngine::playbackFailedChanged);

@@ -17,7 +17,8 @@ class MpvMediaEngine : public QObject, public MediaEngine {
     Q_OBJECT
 
 public:
-    explicit MpvMediaEngine(MpvCore::LibraryOpener openLibrary = &MpvLibrary::open);
+    explicit MpvMediaEngine(MpvCore::LibraryOpener openLibrary = &MpvLibrary::open,
+                            MpvSessionTiming timing = MpvSessionTiming::standard());
 
     std::shared_ptr<MediaItem> itemWithURL(const URL& url) override;
     std::unique_ptr<MediaPlayer> playerWithItem(std::shared_ptr<MediaItem> item) override;
@@ -33,6 +34,10 @@ public:
     // The app's volume on the sound server, 0 to 1, whatever plays.
     double volume() const { return session_->volume().volume(); }
     void setVolume(double volume) { session_->volume().setVolume(volume); }
+
+    // Silences playback for good and starts the core's destruction, which blocks, on a worker
+    // thread; destroying the engine waits for it. Players made before obey nothing more.
+    void shutdown() { session_->shutdown(); }
 
 Q_SIGNALS:
     // An exact seek was carried out; playback goes on from this position (seconds).
