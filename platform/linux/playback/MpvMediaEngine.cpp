@@ -94,8 +94,8 @@ private:
 
 } // namespace
 
-MpvMediaEngine::MpvMediaEngine(MpvCore::LibraryOpener openLibrary, MpvSessionTiming timing)
-    : session_(std::make_shared<MpvSession>(std::move(openLibrary), std::move(timing)))
+MpvMediaEngine::MpvMediaEngine(MpvCore::LibraryOpener openLibrary)
+    : session_(std::make_shared<MpvSession>(std::move(openLibrary)))
 {
     connect(session_.get(), &MpvSession::seeked, this, &MpvMediaEngine::seeked);
     connect(session_.get(), &MpvSession::failedChanged, this, &MpvMediaEngine::playbackFailedChanged);

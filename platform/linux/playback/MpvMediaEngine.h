@@ -17,8 +17,7 @@ class MpvMediaEngine : public QObject, public MediaEngine {
     Q_OBJECT
 
 public:
-    explicit MpvMediaEngine(MpvCore::LibraryOpener openLibrary = &MpvLibrary::open,
-                            MpvSessionTiming timing = MpvSessionTiming::standard());
+    explicit MpvMediaEngine(MpvCore::LibraryOpener openLibrary = &MpvLibrary::open);
 
     std::shared_ptr<MediaItem> itemWithURL(const URL& url) override;
     std::unique_ptr<MediaPlayer> playerWithItem(std::shared_ptr<MediaItem> item) override;
