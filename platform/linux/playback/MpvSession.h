@@ -78,6 +78,8 @@ private:
     bool meantToPlayButSilent() const;
 
     enum class Entry { None, Loading, Playing };
+    // The user data of seek commands' replies (MpvSessionSeek.cpp).
+    static constexpr uint64_t kSeekCommand = uint64_t(1) << 63;
 
     void load();
     void silence();

@@ -1,6 +1,6 @@
 // The session across sleeps, long pauses and network changes: a stream meant to play is dropped
 // before the machine sleeps and opened afresh, from the live edge, as soon as it wakes or a new
-// network is up; a stream paused for long is dropped so the process can sleep too.
+// network is up; a stream paused for long is dropped so the process can sleep too; and its end.
 #include "platform/linux/playback/MpvSession.h"
 
 #include <QLoggingCategory>
@@ -124,6 +124,18 @@ bool MpvSession::pausedPositionLost() const
 {
     return pausedConnectionLost_
            && bootClockNow() - pausedAtBoot_ > std::chrono::nanoseconds(kPausedPositionKept).count();
+}
+
+void MpvSession::shutdown()
+{
+    setSounding(false);
+    retryTimer_.stop();
+    watchdogTimer_.stop();
+    quietTimer_.stop();
+    longPauseTimer_.stop();
+    owner_ = nullptr;
+    wantPlay_ = false;
+    core_.shutdown();
 }
 
 } // namespace platform::linux_impl
