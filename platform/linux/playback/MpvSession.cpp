@@ -29,7 +29,7 @@ void MpvSession::enter(State next)
     state_ = next;
     if (next != State::Retrying)
         retryTimer_.stop();
-    if (next != State::Opening && next != State::Playing)
+    if (next != State::Opening && next != State::Opened && next != State::Playing)
         watchdogTimer_.stop();
     if (!meantToPlay())
         quietTimer_.stop();
@@ -58,23 +58,6 @@ void MpvSession::tell(Heard heard)
     }
 }
 
-void MpvSession::clearFailure()
-{
-    if (heard_ == Heard::Silent)
-        tell(Heard::Pending);
-}
-
-bool MpvSession::meantToPlay() const
-{
-    return state_ == State::Opening || state_ == State::Playing || state_ == State::Retrying
-           || state_ == State::Waiting;
-}
-
-bool MpvSession::meantToPlayButSilent() const
-{
-    return meantToPlay() && !(state_ == State::Playing && reconnect_.flowing());
-}
-
 // -- what the player fronts ask -----------------------------------------------------------------
 
 void MpvSession::start(const MediaPlayer* owner, const MediaItem* item, const QString& url)
@@ -84,6 +67,7 @@ void MpvSession::start(const MediaPlayer* owner, const MediaItem* item, const QS
     owner_ = owner;
     item_ = item;
     url_ = url;
+    edgeReopened_ = false;
     // A new choice is given the benefit of the doubt until its stream fails.
     reopen(Grace::Renewed);
 }
@@ -96,7 +80,7 @@ void MpvSession::resume(const MediaPlayer* owner)
     // A core that refuses to unpause cannot be trusted with the stream it holds: open it anew.
     if (holdsStream() && !pausedPositionLost() && core_.setPause(false)) {
         pausedConnectionCutAt_.reset();
-        enter(positioned() ? State::Playing : State::Opening);
+        enter(positioned() ? State::Playing : state_ == State::Opened ? State::Opened : State::Opening);
         stream_.setFlowing(true);
         reconnect_.progressed();
         watchdogTimer_.start();
@@ -247,8 +231,7 @@ void MpvSession::load()
     reconnect_.attempting();
     enter(State::Opening);
     if (!stream_.open(url_, reconnect_.connectionTimeout())) {
-        // Refused outright: nothing will play, so the player must not claim to, and the
-        // retries back off as for any failed load.
+        // Refused outright: nothing will play, and the retries back off as for any failed load.
         lost();
         return;
     }
@@ -324,6 +307,14 @@ void MpvSession::wentQuiet()
         return;
     qCDebug(lcMedia) << "silent; not counted as playing";
     tell(Heard::Silent);
+    edgeReopened_ = false;
+    // A file that opened and yet plays nothing (garbage taken for its format) never will: it is
+    // opened afresh after the backoff. One that ran dry goes on (FFmpeg skips the segments it
+    // cannot fetch) until its audio comes late or it stalls.
+    if (state_ == State::Opened) {
+        silence(State::Waiting);
+        retryLater();
+    }
 }
 
 void MpvSession::dropLongPausedStream()
@@ -347,10 +338,28 @@ void MpvSession::handleEvent(const mpv_event& event)
     case MpvStream::News::Refused:
         lost();
         break;
+    case MpvStream::News::Loaded:
+        if (state_ == State::Opening) {
+            enter(State::Opened);
+            reconnect_.answered();
+            // An opened file sounds at once; a slow link that opened it late gets the same grace.
+            if (quietTimer_.remainingTime() < timing_.openingQuiet.count())
+                quietTimer_.start(timing_.openingQuiet);
+        }
+        [[fallthrough]];
     case MpvStream::News::Staged:
+        // Stages of opening our stream: on a slow link each may take many seconds.
+        if (opening())
+            reconnect_.progressed();
+        break;
     case MpvStream::News::Cached:
-        // Stages of opening our stream, and audio arriving ahead of its first sound: on a slow
-        // link each may take many seconds.
+        if (news.late && state_ == State::Playing && !edgeReopened_) {
+            qCDebug(lcMedia) << "audio came late; reopening a few segments back";
+            edgeReopened_ = true;
+            reopen(Grace::Kept);
+            break;
+        }
+        // Audio arriving ahead of the first sound is progress too.
         if (opening())
             reconnect_.progressed();
         break;
@@ -376,7 +385,7 @@ void MpvSession::handleEvent(const mpv_event& event)
 void MpvSession::positionArrived(bool moved)
 {
     if (opening())
-        enter(state_ == State::Opening ? State::Playing : State::Paused);
+        enter(meantToPlay() ? State::Playing : State::Paused);
     if (!moved)
         return;
     reconnect_.sounding();

@@ -33,6 +33,7 @@ public:
     enum class State {
         Idle,          // serves no player
         Opening,       // meant to play: a load is out, its stream has no position yet
+        Opened,        // meant to play: its file opened (format known, first audio read), no position yet
         Playing,       // meant to play: the stream has a position (heard, or gone quiet)
         Retrying,      // meant to play: no stream; the next load waits out the backoff
         Waiting,       // meant to play: no stream and none due (a sleep, no libmpv, ended by the core)
@@ -95,16 +96,27 @@ private:
     // start those that do).
     void enter(State next);
     void tell(Heard heard);
-    void clearFailure();
+    void clearFailure()
+    {
+        if (heard_ == Heard::Silent)
+            tell(Heard::Pending);
+    }
 
-    bool meantToPlay() const;
+    bool meantToPlay() const
+    {
+        return state_ == State::Opening || state_ == State::Opened || state_ == State::Playing
+               || state_ == State::Retrying || state_ == State::Waiting;
+    }
     // The core holds our stream (opening, playing or paused).
     bool holdsStream() const { return opening() || positioned(); }
     // Our stream has a position (playing, or paused after it had one).
     bool positioned() const { return state_ == State::Playing || state_ == State::Paused; }
-    bool opening() const { return state_ == State::Opening || state_ == State::PausedOpening; }
+    bool opening() const
+    {
+        return state_ == State::Opening || state_ == State::Opened || state_ == State::PausedOpening;
+    }
     // Meant to play, yet not flowing: failed, waiting to retry, or still opening.
-    bool meantToPlayButSilent() const;
+    bool meantToPlayButSilent() const { return meantToPlay() && !(state_ == State::Playing && reconnect_.flowing()); }
 
     // Opens the stream (Opening), or fails to (Retrying, Waiting).
     void load();
@@ -144,9 +156,12 @@ private:
     // and when the paused stream's connection was cut, if it was.
     int64_t pausedAtBoot_ = 0;
     std::optional<int64_t> pausedConnectionCutAt_;
+    // The stream was opened afresh because its audio came late (after an outage, at the live
+    // edge): once per outage, as a link too slow for the stream would run low again at any start.
+    bool edgeReopened_ = false;
 
     QTimer retryTimer_;    // Retrying
-    QTimer watchdogTimer_; // Opening, Playing
+    QTimer watchdogTimer_; // Opening, Opened, Playing
     // Runs while meant to play; restarted by each move of the position. Running out, the stream
     // is silent and no longer counts as playing (the reconnect logic decides what else to do).
     QTimer quietTimer_;

@@ -20,6 +20,9 @@ constexpr double kSeekableEndMargin = 0.5;
 // A position closer to the live edge than this share of the lead the live start kept runs dry
 // before the next segment is out: a skip forward stops short of it.
 constexpr double kSkipLeadShare = 2.0 / 3.0;
+// New audio that comes in when less than this share of the most the stream had ahead is left has
+// come late: the stream plays at the live edge, where each segment arrives only as the last runs out.
+constexpr double kEdgeLeadShare = 0.25;
 
 } // namespace
 
@@ -117,7 +120,7 @@ MpvStream::News MpvStream::take(const mpv_event& event, bool held)
     case MPV_EVENT_FILE_LOADED:
     case MPV_EVENT_AUDIO_RECONFIG:
         if (held && startedEntry_ >= 0 && startedEntry_ == expectedEntry_)
-            return News{News::Staged};
+            return News{event.event_id == MPV_EVENT_FILE_LOADED ? News::Loaded : News::Staged};
         break;
     case MPV_EVENT_END_FILE: {
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
@@ -165,14 +168,16 @@ MpvStream::News MpvStream::property(const mpv_event_property& property, uint64_t
         const auto& state = *static_cast<const mpv_node*>(property.data);
         cached_ = mpvSeekableRanges(state);
         const auto end = mpvNumber(mpvMapValue(state, "cache-end"));
-        if (!end)
+        if (!end || *end <= cacheEnd_)
             return News{};
-        if (position_ && !leadMeasured_)
-            openingLead_ = std::max(openingLead_, *end - *position_);
-        if (*end <= cacheEnd_)
-            return News{};
+        News news{News::Cached};
+        if (position_) {
+            news.late = cacheEnd_ >= 0 && cacheEnd_ - *position_ < openingLead_ * kEdgeLeadShare;
+            if (!leadMeasured_)
+                openingLead_ = std::max(openingLead_, *end - *position_);
+        }
         cacheEnd_ = *end;
-        return News{News::Cached};
+        return news;
     }
     if (id != kTimePos)
         return News{};

@@ -29,16 +29,18 @@ public:
             Nothing,
             Refused,   // the core refused the load
             Started,   // our entry started
-            Staged,    // it passed a stage of opening (loaded, audio set up)
+            Loaded,    // its file opened: its format is known and its first audio read
+            Staged,    // it passed another stage of opening (its audio output set up)
             Ended,     // it ended; reason is the core's
             Restarted, // playback restarted, at seekedTo if that was a seek's doing
             Position,  // it has a position, which moved or not
-            Cached,    // its cache reaches further than it did
+            Cached,    // its cache reaches further than it did; late if little was left ahead
         };
         News(Kind what = Nothing, int why = 0) : kind(what), reason(why) {}
         Kind kind;
         int reason;
         bool moved = false;
+        bool late = false;
         std::optional<double> seekedTo;
     };
 
