@@ -12,6 +12,10 @@ namespace platform::linux_impl {
 
 namespace {
 
+// New audio that comes in when less than this share of the most the stream had ahead is left has
+// come late: the stream plays at the live edge, where each segment arrives only as the last runs out.
+constexpr double kEdgeLeadShare = 0.25;
+
 enum PropertyId : uint64_t { TimePos = 1, CacheState = 2 };
 
 // Load commands carry their generation in the reply's user data, seeks kSeekCommand, others 0.
@@ -62,6 +66,14 @@ void MpvSession::wentQuiet()
         return;
     qCDebug(lcMedia) << "silent; not counted as playing";
     setFailed(true);
+    edgeReopened_ = false;
+    // A file that opened and yet plays nothing (garbage taken for its format) never will: it is
+    // opened afresh after the backoff. One that ran dry goes on (FFmpeg skips the segments it
+    // cannot fetch) until its audio comes late or it stalls.
+    if (entry_ == Entry::Loading && fileLoaded_) {
+        silence();
+        scheduleRetry();
+    }
 }
 
 void MpvSession::setFlowing(bool on)
@@ -85,6 +97,7 @@ void MpvSession::start(const MediaPlayer* owner, const MediaItem* item, const QS
     wantPlay_ = true;
     longPauseTimer_.stop();
     reconnect_.reset();
+    edgeReopened_ = false;
     // A new choice is given the benefit of the doubt until its stream fails.
     setFailed(false);
     quietTimer_.stop();
@@ -185,6 +198,7 @@ void MpvSession::load()
     pausedConnectionLost_ = false;
     expectedEntryId_ = -1;
     fileStarted_ = false;
+    fileLoaded_ = false;
     entry_ = Entry::Loading;
     timePos_.reset();
     pendingSeek_.reset();
@@ -274,6 +288,14 @@ void MpvSession::handleEvent(const mpv_event& event)
         break;
     }
     case MPV_EVENT_FILE_LOADED:
+        if (fileStarted_ && entry_ == Entry::Loading && wantPlay_) {
+            fileLoaded_ = true;
+            reconnect_.answered();
+            // An opened file sounds at once; a slow link that opened it late gets the same grace.
+            if (quietTimer_.remainingTime() < std::chrono::milliseconds(kOpeningQuietLimit).count())
+                quietTimer_.start(kOpeningQuietLimit);
+        }
+        [[fallthrough]];
     case MPV_EVENT_AUDIO_RECONFIG:
         // Stages of opening our stream: on a slow link each may take many seconds.
         if (fileStarted_ && entry_ == Entry::Loading)
@@ -344,12 +366,22 @@ void MpvSession::handleEvent(const mpv_event& event)
             cachedRanges_ = mpvSeekableRanges(state);
             // Audio arriving ahead of the first sound is progress too.
             const auto cacheEnd = mpvNumber(mpvMapValue(state, "cache-end"));
-            if (entry_ == Entry::Playing && cacheEnd && timePos_ && !openingLeadKept_)
-                openingLead_ = std::max(openingLead_, *cacheEnd - *timePos_);
-            if (entry_ == Entry::Loading && cacheEnd && *cacheEnd > loadedUpTo_) {
-                loadedUpTo_ = *cacheEnd;
-                reconnect_.progressed();
+            if (!cacheEnd || *cacheEnd <= loadedUpTo_)
+                break;
+            if (entry_ == Entry::Playing && timePos_) {
+                // Once per outage: a link too slow for the stream would run low again at any start.
+                if (!edgeReopened_ && loadedUpTo_ >= 0 && loadedUpTo_ - *timePos_ < openingLead_ * kEdgeLeadShare) {
+                    qCDebug(lcMedia) << "audio came late; reopening a few segments back";
+                    edgeReopened_ = true;
+                    reopen();
+                    break;
+                }
+                if (!openingLeadKept_)
+                    openingLead_ = std::max(openingLead_, *cacheEnd - *timePos_);
             }
+            if (entry_ == Entry::Loading)
+                reconnect_.progressed();
+            loadedUpTo_ = *cacheEnd;
         }
         break;
     }

@@ -126,8 +126,10 @@ private:
     int64_t expectedEntryId_ = -1;
     // The expected entry has started: property values now describe our stream, not the last one.
     bool fileStarted_ = false;
+    // Its file has opened: its format is known and its first audio read.
+    bool fileLoaded_ = false;
     std::optional<double> timePos_;
-    // How far the cache of the stream being opened reaches (seconds).
+    // How far the cache of the current stream reaches (seconds).
     double loadedUpTo_ = -1;
     std::optional<double> pendingSeek_;
     std::chrono::steady_clock::time_point seekSentAt_;
@@ -137,6 +139,8 @@ private:
     // was opened (seconds): a live start keeps a few segments ahead, so it tells the segment length.
     double openingLead_ = 0;
     bool openingLeadKept_ = false;
+    // The stream was opened afresh because its audio came late (after an outage, at the live edge).
+    bool edgeReopened_ = false;
 
     // When the current load was sent.
     std::chrono::steady_clock::time_point loadedAt_;
