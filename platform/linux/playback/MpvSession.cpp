@@ -12,8 +12,8 @@ namespace platform::linux_impl {
 
 namespace {
 
-// New audio that comes in when less than this share of the most the stream had ahead is left has
-// come late: the stream plays at the live edge, where each segment arrives only as the last runs out.
+// Audio that comes when less than this share of the most the stream had ahead is left came late:
+// it plays at the live edge, where each segment arrives only as the last runs out.
 constexpr double kEdgeLeadShare = 0.25;
 
 enum PropertyId : uint64_t { TimePos = 1, CacheState = 2 };
@@ -289,6 +289,13 @@ void MpvSession::handleEvent(const mpv_event& event)
     }
     case MPV_EVENT_FILE_LOADED:
         if (fileStarted_ && entry_ == Entry::Loading && wantPlay_) {
+            // A retry that opened only after the quiet limit did so at the live edge, past segments that
+            // still failed: opened again before it sounds, now they are served, it starts a few back.
+            if (failed_ && !quietTimer_.isActive() && reconnect_.inOutage() && !edgeReopened_) {
+                edgeReopened_ = true;
+                reopen();
+                break;
+            }
             fileLoaded_ = true;
             reconnect_.answered();
             // An opened file sounds at once; a slow link that opened it late gets the same grace.
@@ -383,12 +390,6 @@ void MpvSession::handleEvent(const mpv_event& event)
                 reconnect_.progressed();
             loadedUpTo_ = *cacheEnd;
         }
-        break;
-    }
-    case MPV_EVENT_LOG_MESSAGE: {
-        const auto* message = static_cast<const mpv_event_log_message*>(event.data);
-        if (message)
-            qCDebug(lcMedia).noquote() << "mpv" << message->prefix << QString::fromUtf8(message->text).trimmed();
         break;
     }
     default:
