@@ -78,8 +78,8 @@ double at = 0;
 mpv_event_property timePos{"time-pos", MPV_FORMAT_DOUBLE, &at};
 const mpv_event moved{MPV_EVENT_PROPERTY_CHANGE, 0, MpvStream::kTimePos, &timePos};
 
-// The core answers the last load, its entry (id 7) starts and sounds at `seconds`.
-void tellSounding(double seconds)
+// The core answers the last load, its entry (id 7) starts and sounds at `seconds`, or only opens.
+void tellSounding(double seconds, mpv_event news = moved)
 {
     static char idKey[] = "playlist_entry_id";
     static char* keys[] = {idKey};
@@ -89,7 +89,7 @@ void tellSounding(double seconds)
     static mpv_event_start_file started{7};
     at = seconds;
     const uint64_t generation = FakeCore::count("loadfile");
-    FakeCore::tell({{MPV_EVENT_COMMAND_REPLY, 0, generation, &reply}, {MPV_EVENT_START_FILE, 0, 0, &started}, moved});
+    FakeCore::tell({{MPV_EVENT_COMMAND_REPLY, 0, generation, &reply}, {MPV_EVENT_START_FILE, 0, 0, &started}, news});
 }
 
 void tellFailed()
@@ -185,6 +185,16 @@ TEST(MpvSession, TransitionsOnSleepNetworkStallPauseFailureAndSilence)
          State::Playing, 0, false, silent, [](MpvSessionTiming& t) { t.quiet = 10ms; }},
         {"silent after the open, then heard", Opened,
          [](Session& s) { runUntil([&] { return s->failed(); }), soundAgain(s); }, State::Playing, 0, false, back,
+         [](MpvSessionTiming& t) { t.openingQuiet = 10ms; }},
+        {"opened, yet silent: opened again",
+         Opened,
+         [](Session&) {
+             tellSounding(0, {MPV_EVENT_FILE_LOADED, 0, 0, nullptr}), loads(2);
+         },
+         State::Opening,
+         1,
+         true,
+         {"failed"},
          [](MpvSessionTiming& t) { t.openingQuiet = 10ms; }},
         {"refused loads, retried until heard", Opened, [](Session& s) { loads(3), soundAgain(s); }, State::Playing, 2,
          false, back},

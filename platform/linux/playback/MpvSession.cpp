@@ -125,18 +125,6 @@ void MpvSession::seek(const MediaPlayer* owner, double seconds)
         reconnect_.progressed();
 }
 
-std::optional<double> MpvSession::position(const MediaPlayer* owner) const
-{
-    return owns(owner) ? stream_.position() : std::nullopt;
-}
-
-std::vector<MediaTimeRange> MpvSession::seekableRanges(const MediaItem* item) const
-{
-    if (!serves(item) || !positioned())
-        return {};
-    return stream_.seekable(kPositionTimescale);
-}
-
 void MpvSession::shutdown()
 {
     enter(State::ShutDown);
@@ -339,6 +327,14 @@ void MpvSession::handleEvent(const mpv_event& event)
         lost();
         break;
     case MpvStream::News::Loaded:
+        // A retry that opened only after the quiet limit did so at the live edge, past segments that
+        // still failed: opened again before it sounds, now they are served, it starts a few back.
+        if (state_ == State::Opening && failed() && !quietTimer_.isActive() && reconnect_.inOutage()
+            && !edgeReopened_) {
+            edgeReopened_ = true;
+            reopen(Grace::Kept);
+            break;
+        }
         if (state_ == State::Opening) {
             enter(State::Opened);
             reconnect_.answered();

@@ -71,10 +71,16 @@ public:
     bool owns(const MediaPlayer* owner) const { return owner_ != nullptr && owner_ == owner; }
     bool serves(const MediaItem* item) const { return owner_ != nullptr && item_ == item; }
     // Seconds, or none while the position is unknown.
-    std::optional<double> position(const MediaPlayer* owner) const;
+    std::optional<double> position(const MediaPlayer* owner) const
+    {
+        return owns(owner) ? stream_.position() : std::nullopt;
+    }
     // The position of whichever player holds the handle, playing or paused.
     std::optional<double> currentPosition() const { return position(owner_); }
-    std::vector<MediaTimeRange> seekableRanges(const MediaItem* item) const;
+    std::vector<MediaTimeRange> seekableRanges(const MediaItem* item) const
+    {
+        return serves(item) && positioned() ? stream_.seekable(kPositionTimescale) : std::vector<MediaTimeRange>{};
+    }
 
     // Silences playback and hands the handle to a worker thread for destruction; for good.
     void shutdown();

@@ -149,10 +149,6 @@ MpvStream::News MpvStream::take(const mpv_event& event, bool held)
         if (event.data && held && startedEntry_ >= 0 && startedEntry_ == expectedEntry_)
             return property(*static_cast<const mpv_event_property*>(event.data), event.reply_userdata);
         break;
-    case MPV_EVENT_LOG_MESSAGE:
-        if (const auto* message = static_cast<const mpv_event_log_message*>(event.data))
-            qCDebug(lcMedia).noquote() << "mpv" << message->prefix << QString::fromUtf8(message->text).trimmed();
-        break;
     default:
         break;
     }
