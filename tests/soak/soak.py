@@ -88,8 +88,11 @@ class Soak:
             self.violation(f"resident memory {rss:.0f} MiB, {self.base_rss:.0f} at first sound")
             self.base_rss = float("inf")  # said once per instance
 
-    def steady(self, what, seconds):
-        # Once the chosen channel sounds, it sounds on while the host serves.
+    def steady(self, what, seconds, asked=None):
+        # Once the chosen channel sounds, it sounds on while the host serves. A command's own
+        # hand-over (what sounded before cut, a moment of silence, the sound it asked for: its first
+        # sound, which the bench times) ends at the first sound after a silence; steady play is
+        # judged from there.
         channel = self.wanted()
         if self.fault or not channel:
             return
@@ -98,7 +101,8 @@ class Soak:
         except AssertionError:
             return  # told and heard agreed already, or check() said otherwise
         time.sleep(max(0.0, began + seconds - time.monotonic()))
-        gap = self.s.audio.longest_gap(self.s.audio.since(began))
+        heard = self.s.audio.since(began if asked is None else asked)
+        gap = self.s.audio.longest_gap(heard, handover=asked is not None)
         if gap >= GAP:
             self.violation(f"a {gap:.2f} s gap in the {seconds:.0f} s after {what}")
 
@@ -171,7 +175,8 @@ class Soak:
         if kind == "play":
             time.sleep(1.5)  # the play command opens the stream afresh, playing or not
         if kind not in ("pause", "quit"):
-            self.steady(f"a {kind}", self.rng.uniform(3, 10) if kind == "listen" else 4)
+            self.steady(f"a {kind}", self.rng.uniform(3, 10) if kind == "listen" else 4,
+                        None if kind == "listen" else t0)
 
 
 def main():
