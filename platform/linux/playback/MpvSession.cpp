@@ -289,9 +289,9 @@ void MpvSession::handleEvent(const mpv_event& event)
     }
     case MPV_EVENT_FILE_LOADED:
         if (fileStarted_ && entry_ == Entry::Loading && wantPlay_) {
-            // A retry that opened only after the quiet limit did so at the live edge, past segments that
-            // still failed: opened again before it sounds, now they are served, it starts a few back.
-            if (failed_ && !quietTimer_.isActive() && reconnect_.inOutage() && !edgeReopened_) {
+            // An open that failed or took long may have opened at the live edge, past segments that
+            // still failed as the host healed: opened once more before it sounds, it starts a few back.
+            if ((reconnect_.inOutage() || failed_) && !edgeReopened_) {
                 edgeReopened_ = true;
                 reopen();
                 break;
