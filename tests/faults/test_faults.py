@@ -146,7 +146,7 @@ class Faults(kovratest.SharedSessionTest):
         s = self.session
         app, item = self.start_app_with_menu()
         for channel, mode, scope in (("velmora", "404", "segments"), ("nimo", "stall", "segments"),
-                                     ("tarvesi", "404", "all"), ("velmora", "garbage", "segments")):
+                                     ("tarvesi", "404", "all"), ("nimo", "garbage", "segments")):
             with self.subTest(mode=mode, scope=scope):
                 s.broadcaster.set_fault(channel, mode, scope)
                 self.click_channel(item, channel)

@@ -111,7 +111,8 @@ struct Session {
     {
         kovra_test::qtApp();
         FakeCore::commands.clear();
-        MpvSessionTiming timing{.openingQuiet = 1h, .quiet = 1h, .watchdogTick = 5ms, .longPause = 1h};
+        MpvSessionTiming timing{
+            .openingQuiet = 1h, .quiet = 1h, .outputTail = 1h, .watchdogTick = 5ms, .longPause = 1h};
         timing.backoffDivisor = 100, timing.now = [this] { return now; }, timing.bootNow = [this] { return boot; };
         if (tune)
             tune(timing);
@@ -186,22 +187,17 @@ TEST(MpvSession, TransitionsOnSleepNetworkStallPauseFailureAndSilence)
         {"silent after the open, then heard", Opened,
          [](Session& s) { runUntil([&] { return s->failed(); }), soundAgain(s); }, State::Playing, 0, false, back,
          [](MpvSessionTiming& t) { t.openingQuiet = 10ms; }},
-        {"opened, yet silent: opened again",
-         Opened,
+        {"a retry is opened once more as its file loads", Heard,
          [](Session&) {
-             tellSounding(0, {MPV_EVENT_FILE_LOADED, 0, 0, nullptr}), loads(2);
+             tellFailed(), loads(2), tellSounding(0, {MPV_EVENT_FILE_LOADED, 0, 0, nullptr}), loads(3);
          },
-         State::Opening,
-         1,
-         true,
-         {"failed"},
-         [](MpvSessionTiming& t) { t.openingQuiet = 10ms; }},
+         State::Opening, 2, false, heard},
         {"refused loads, retried until heard", Opened, [](Session& s) { loads(3), soundAgain(s); }, State::Playing, 2,
          false, back},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        FakeCore::refusals = c.reloads == 2 ? 2 : 0;
+        FakeCore::refusals = c.from == Opened ? int(c.reloads) : 0;
         Session s(c.tune);
         s.start();
         if (c.from != Opened) {

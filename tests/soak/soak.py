@@ -72,7 +72,8 @@ class Soak:
         self.steps += 1
         if not self.app.alive():
             self.violation(f"the app ended with status {self.app.proc.returncode}")
-            return self.restart(after_crash=True)
+            self.log(self.app.log()[-3000:])
+            return self.start()
         try:
             procutil.wait_until(self.agree, SETTLE, interval=0.1, message="agreement")
         except AssertionError:
@@ -89,10 +90,8 @@ class Soak:
             self.base_rss = float("inf")  # said once per instance
 
     def steady(self, what, seconds, asked=None):
-        # Once the chosen channel sounds, it sounds on while the host serves. A command's own
-        # hand-over (what sounded before cut, a moment of silence, the sound it asked for: its first
-        # sound, which the bench times) ends at the first sound after a silence; steady play is
-        # judged from there.
+        # Once the chosen channel sounds, it sounds on while the host serves: judged after a command's
+        # hand-over (the silence before the sound it asked for, whose first sound the bench times).
         channel = self.wanted()
         if self.fault or not channel:
             return
@@ -126,13 +125,8 @@ class Soak:
             if status != 0 or time.monotonic() - asked > 2:
                 self.violation(f"quit ended with status {status} after {time.monotonic() - asked:.1f} s")
             self.s.tray.wait_for_no_item(timeout=10)
-            self.restart()
+            self.start()
         return kind
-
-    def restart(self, after_crash=False):
-        if after_crash:
-            self.log(self.app.log()[-3000:])
-        self.start()
 
     # -- the server ----------------------------------------------------------------------------------
 

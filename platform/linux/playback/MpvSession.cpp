@@ -327,10 +327,9 @@ void MpvSession::handleEvent(const mpv_event& event)
         lost();
         break;
     case MpvStream::News::Loaded:
-        // A retry that opened only after the quiet limit did so at the live edge, past segments that
-        // still failed: opened again before it sounds, now they are served, it starts a few back.
-        if (state_ == State::Opening && failed() && !quietTimer_.isActive() && reconnect_.inOutage()
-            && !edgeReopened_) {
+        // An open that failed or took long may have opened at the live edge, past segments that
+        // still failed as the host healed: opened once more before it sounds, it starts a few back.
+        if (state_ == State::Opening && (reconnect_.inOutage() || failed()) && !edgeReopened_) {
             edgeReopened_ = true;
             reopen(Grace::Kept);
             break;
