@@ -12,8 +12,7 @@ namespace platform::linux_impl {
 
 namespace {
 
-// Audio that comes when less than this share of the most the stream had ahead is left came late:
-// it plays at the live edge, where each segment arrives only as the last runs out.
+// Audio that comes with less than this share of the most the stream had ahead left plays at the live edge.
 constexpr double kEdgeLeadShare = 0.25;
 
 enum PropertyId : uint64_t { TimePos = 1, CacheState = 2 };
@@ -67,9 +66,8 @@ void MpvSession::wentQuiet()
     qCDebug(lcMedia) << "silent; not counted as playing";
     setFailed(true);
     edgeReopened_ = false;
-    // A file that opened and yet plays nothing (garbage taken for its format) never will: it is
-    // opened afresh after the backoff. One that ran dry goes on (FFmpeg skips the segments it
-    // cannot fetch) until its audio comes late or it stalls.
+    // A file that opened and plays nothing (garbage taken for its format) never will. One that ran dry
+    // goes on (FFmpeg skips the segments it cannot fetch) until its audio comes late or it stalls.
     if (entry_ == Entry::Loading && fileLoaded_) {
         silence();
         scheduleRetry();
@@ -238,13 +236,19 @@ void MpvSession::scheduleRetry()
 
 void MpvSession::retryAfterFailure()
 {
-    // Until it sounds again, the stream does not count as playing: the desktop is not told it is.
-    // A stream that ran to its end while sounding still has its last moments in the audio output
-    // (kept open from one stream to the next): it falls silent when they have played.
+    // Until it sounds again, the stream does not count as playing. One that ran to its end while
+    // sounding has its last moments in the audio output: opened again at once if it played well (its
+    // demuxer gave up in an outage its buffer outlasted), the new stream follows them.
     if (sounding_)
         quietTimer_.start(kOutputTail);
-    else if (owner_ && wantPlay_ && !sounding_)
+    else if (owner_ && wantPlay_)
         setFailed(true);
+    if (sounding_ && !reconnect_.inOutage() && owner_ && wantPlay_) {
+        reconnect_.nextDelay();
+        quietTimer_.start(kOpeningQuietLimit); // the grace of an open
+        retryTimer_.start(0);
+        return;
+    }
     scheduleRetry();
 }
 
@@ -289,11 +293,9 @@ void MpvSession::handleEvent(const mpv_event& event)
     }
     case MPV_EVENT_FILE_LOADED:
         if (fileStarted_ && entry_ == Entry::Loading && wantPlay_) {
-            // An open that failed or took long may have opened at the live edge, past segments that
-            // still failed as the host healed: opened once more before it sounds, it starts a few back.
-            if ((reconnect_.inOutage() || failed_) && !edgeReopened_) {
-                edgeReopened_ = true;
-                reopen();
+            // An open after silence may be at the live edge, past segments that failed: opened once more.
+            if (failed_ && !edgeReopened_) {
+                reopenBehindEdge();
                 break;
             }
             fileLoaded_ = true;
@@ -378,9 +380,7 @@ void MpvSession::handleEvent(const mpv_event& event)
             if (entry_ == Entry::Playing && timePos_) {
                 // Once per outage: a link too slow for the stream would run low again at any start.
                 if (!edgeReopened_ && loadedUpTo_ >= 0 && loadedUpTo_ - *timePos_ < openingLead_ * kEdgeLeadShare) {
-                    qCDebug(lcMedia) << "audio came late; reopening a few segments back";
-                    edgeReopened_ = true;
-                    reopen();
+                    reopenBehindEdge();
                     break;
                 }
                 if (!openingLeadKept_)

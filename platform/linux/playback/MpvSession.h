@@ -106,6 +106,8 @@ private:
     }
     // Opens the stream afresh, from the live edge, with the backoff started over.
     void reopen();
+    // Once per outage: a stream found playing at the live edge, opened afresh a few segments back.
+    void reopenBehindEdge();
     // The paused stream's connection died (sleep, another network) and its position is likely
     // gone from the server's window: resuming must open the stream again.
     bool pausedPositionLost() const;

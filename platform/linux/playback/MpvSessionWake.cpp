@@ -54,6 +54,13 @@ void MpvSession::reopen()
     load();
 }
 
+void MpvSession::reopenBehindEdge()
+{
+    qCDebug(lcMedia) << "at the live edge; reopening a few segments back";
+    edgeReopened_ = true;
+    reopen();
+}
+
 void MpvSession::prepareForSleep()
 {
     if (!owner_)
