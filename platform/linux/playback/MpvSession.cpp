@@ -245,13 +245,20 @@ void MpvSession::lost()
         enter(State::Stopped);
         return;
     }
-    // Until it sounds again, the stream does not count as playing: the desktop is not told it is.
-    // A stream that ran to its end while sounding still has its last moments in the audio output
-    // (kept open from one stream to the next): it falls silent when they have played.
-    if (heard_ == Heard::Sounding)
-        quietTimer_.start(timing_.outputTail);
-    else
+    // Until it sounds again, the stream does not count as playing. One that ran to its end while
+    // sounding has its last moments in the audio output: opened again at once if it played well (its
+    // demuxer gave up in an outage its buffer outlasted), the new stream follows them.
+    if (heard_ != Heard::Sounding) {
         tell(Heard::Silent);
+    } else if (reconnect_.inOutage()) {
+        quietTimer_.start(timing_.outputTail);
+    } else {
+        reconnect_.nextDelay();
+        quietTimer_.start(timing_.openingQuiet); // the grace of an open
+        enter(State::Retrying);
+        retryTimer_.start(0);
+        return;
+    }
     retryLater();
 }
 
@@ -296,9 +303,8 @@ void MpvSession::wentQuiet()
     qCDebug(lcMedia) << "silent; not counted as playing";
     tell(Heard::Silent);
     edgeReopened_ = false;
-    // A file that opened and yet plays nothing (garbage taken for its format) never will: it is
-    // opened afresh after the backoff. One that ran dry goes on (FFmpeg skips the segments it
-    // cannot fetch) until its audio comes late or it stalls.
+    // A file that opened and plays nothing (garbage taken for its format) never will. One that ran dry
+    // goes on (FFmpeg skips the segments it cannot fetch) until its audio comes late or it stalls.
     if (state_ == State::Opened) {
         silence(State::Waiting);
         retryLater();
@@ -316,8 +322,6 @@ void MpvSession::dropLongPausedStream()
     QTimer::singleShot(std::chrono::seconds(2), this, [] { malloc_trim(0); });
 }
 
-// -- what the core tells ------------------------------------------------------------------------
-
 void MpvSession::handleEvent(const mpv_event& event)
 {
     volume_.handleEvent(event);
@@ -327,9 +331,9 @@ void MpvSession::handleEvent(const mpv_event& event)
         lost();
         break;
     case MpvStream::News::Loaded:
-        // An open that failed or took long may have opened at the live edge, past segments that
-        // still failed as the host healed: opened once more before it sounds, it starts a few back.
-        if (state_ == State::Opening && (reconnect_.inOutage() || failed()) && !edgeReopened_) {
+        // An open after silence may be at the live edge, past segments that failed: opened once more.
+        if (state_ == State::Opening && failed() && !edgeReopened_) {
+            qCDebug(lcMedia) << "at the live edge; reopening a few segments back";
             edgeReopened_ = true;
             reopen(Grace::Kept);
             break;
@@ -349,7 +353,7 @@ void MpvSession::handleEvent(const mpv_event& event)
         break;
     case MpvStream::News::Cached:
         if (news.late && state_ == State::Playing && !edgeReopened_) {
-            qCDebug(lcMedia) << "audio came late; reopening a few segments back";
+            qCDebug(lcMedia) << "at the live edge; reopening a few segments back";
             edgeReopened_ = true;
             reopen(Grace::Kept);
             break;
