@@ -12,7 +12,7 @@ namespace platform::linux_impl {
 
 namespace {
 
-// Audio that comes with less than this share of the most the stream had ahead left plays at the live edge.
+// Audio that comes with less than this share of the most the stream had ahead left: at the live edge.
 constexpr double kEdgeLeadShare = 0.25;
 
 enum PropertyId : uint64_t { TimePos = 1, CacheState = 2 };
@@ -66,8 +66,7 @@ void MpvSession::wentQuiet()
     qCDebug(lcMedia) << "silent; not counted as playing";
     setFailed(true);
     edgeReopened_ = false;
-    // A file that opened and plays nothing (garbage taken for its format) never will. One that ran dry
-    // goes on (FFmpeg skips the segments it cannot fetch) until its audio comes late or it stalls.
+    // A file that opened and plays nothing (garbage taken for its format) never will; one run dry may.
     if (entry_ == Entry::Loading && fileLoaded_) {
         silence();
         scheduleRetry();
@@ -378,8 +377,9 @@ void MpvSession::handleEvent(const mpv_event& event)
             if (!cacheEnd || *cacheEnd <= loadedUpTo_)
                 break;
             if (entry_ == Entry::Playing && timePos_) {
-                // Once per outage: a link too slow for the stream would run low again at any start.
-                if (!edgeReopened_ && loadedUpTo_ >= 0 && loadedUpTo_ - *timePos_ < openingLead_ * kEdgeLeadShare) {
+                // After silence, once: a slow start, or a link too slow for the stream, runs low as well.
+                const bool low = loadedUpTo_ >= 0 && loadedUpTo_ - *timePos_ < openingLead_ * kEdgeLeadShare;
+                if (failed_ && !edgeReopened_ && low) {
                     reopenBehindEdge();
                     break;
                 }
