@@ -303,8 +303,7 @@ void MpvSession::wentQuiet()
     qCDebug(lcMedia) << "silent; not counted as playing";
     tell(Heard::Silent);
     edgeReopened_ = false;
-    // A file that opened and plays nothing (garbage taken for its format) never will. One that ran dry
-    // goes on (FFmpeg skips the segments it cannot fetch) until its audio comes late or it stalls.
+    // A file that opened and plays nothing (garbage taken for its format) never will; one run dry may.
     if (state_ == State::Opened) {
         silence(State::Waiting);
         retryLater();
@@ -352,7 +351,8 @@ void MpvSession::handleEvent(const mpv_event& event)
             reconnect_.progressed();
         break;
     case MpvStream::News::Cached:
-        if (news.late && state_ == State::Playing && !edgeReopened_) {
+        // After silence, once: a slow start, or a link too slow for the stream, runs low as well.
+        if (news.late && state_ == State::Playing && failed() && !edgeReopened_) {
             qCDebug(lcMedia) << "at the live edge; reopening a few segments back";
             edgeReopened_ = true;
             reopen(Grace::Kept);
