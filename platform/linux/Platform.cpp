@@ -124,12 +124,16 @@ public:
     LinuxPlatform(const LinuxPlatform&) = delete;
     LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
-    // Quitting, after the units have gone: first the doors others reach us by (later launches,
-    // the key grabs or the portal session, the media controls), then the sound and the network
-    // behind it, then the tray item and the rest, and the application last, whose end closes our
-    // bus connections. Each step is bounded, so a hung stream server cannot hold up the exit.
+    // Quitting, after the units have gone: first the sound stops and its core's destruction,
+    // which waits on the stream, starts on a worker; then the doors others reach us by (later
+    // launches, the key grabs or the portal session, the media controls) close meanwhile; then the
+    // sound's end is waited for, and the network behind it stops; then the tray item and the rest,
+    // and the application last, whose end closes our bus connections. Each step is bounded, so a
+    // hung stream server cannot hold up the exit.
     ~LinuxPlatform() override
     {
+        if (mediaEngine)
+            mediaEngine->shutdown();
         slotCommands.reset();
         HotKeyService::install(nullptr);
         hotKeys.reset();

@@ -139,15 +139,14 @@ class Faults(kovratest.SharedSessionTest):
         self.click_channel(item, "velmora")
         self.assert_silent_but_chosen(app, item, "velmora", 2.0)
         self.assert_back_by_itself(item, "velmora", "absent at start", lambda: s.broadcaster.set_listening(True))
-        self.assert_alive(app)
 
     def test_a_channel_opened_into_failing_segments_or_playlist_is_not_shown_playing_and_sounds_once_served(self):
-        # Refused or hung segments are skipped by the demuxer without ending the stream: only the
-        # silence tells. Once served, the channel sounds and plays on without a gap.
+        # Refused, hung or garbage segments are skipped by the demuxer without ending the stream:
+        # only the silence tells. Once served, the channel sounds and plays on without a gap.
         s = self.session
         app, item = self.start_app_with_menu()
         for channel, mode, scope in (("velmora", "404", "segments"), ("nimo", "stall", "segments"),
-                                     ("tarvesi", "404", "all")):
+                                     ("tarvesi", "404", "all"), ("nimo", "garbage", "segments")):
             with self.subTest(mode=mode, scope=scope):
                 s.broadcaster.set_fault(channel, mode, scope)
                 self.click_channel(item, channel)
@@ -210,6 +209,7 @@ class Faults(kovratest.SharedSessionTest):
         measured("hung segments: buffered sound after the hang", s.audio.now() - 0.5 - hung_at)
         self.assert_silent_but_chosen(app, item, "velmora", 3.0)
         self.assert_back_by_itself(item, "velmora", "hung segments")
+        self.assert_no_gap(5)
 
     def test_connections_cut_mid_stream_then_the_channel_sounds_again(self):
         s = self.session
@@ -245,10 +245,10 @@ class Faults(kovratest.SharedSessionTest):
         self.assertEqual(get(f"/{token}{good}")[0], 200)
         self.assertEqual(get(good)[0], 404)
         self.assertEqual(get(f"/{token}/radio_velmora/kovra_velmora_999999.ts"), (404, b"not found\n"))
-        # What the server does reaches the media core as it was: its error, no answer as a gateway
-        # error, a hang as a hang.
+        # What the server does reaches the media core as it was: its error, no answer (or garbage for
+        # a segment) as a gateway error, a hang as a hang.
         segment = f"/{token}/radio_nimo/kovra_nimo_000001.ts"
-        for mode, want in (("503", 503), ("drop", 502), ("absent", 502)):
+        for mode, want in (("503", 503), ("drop", 502), ("absent", 502), ("garbage", 502)):
             s.broadcaster.set_fault("nimo", mode, scope="segments")
             self.assertEqual(get(segment)[0], want, mode)
         s.broadcaster.set_fault("nimo", "stall", scope="segments")
@@ -265,7 +265,6 @@ class Faults(kovratest.SharedSessionTest):
         procutil.wait_until(lambda: s.audio.now() - gone_at >= 20, 25, interval=0.2, message="20 s of outage")
         self.assert_silent_but_chosen(app, item, "nimo", 0.5)
         self.assert_back_by_itself(item, "nimo", "20 s outage", lambda: s.broadcaster.set_listening(True))
-        self.assert_alive(app)
 
     def test_switching_away_from_a_hung_channel_plays_the_new_one_and_never_the_old(self):
         s = self.session
@@ -288,7 +287,6 @@ class Faults(kovratest.SharedSessionTest):
         self.assertEqual(late_velmora, [], "Velmora sounded after Tarvesi had taken over")
         self.assertEqual(s.audio.which_channels_sound(s.audio.window(1.0)), {"tarvesi"})
         self.assert_menu_matches_player(item, "tarvesi")
-        self.assert_alive(app)
         self.assert_never_two_channels()
 
     # -- a slow link -------------------------------------------------------------------------------------
@@ -306,7 +304,6 @@ class Faults(kovratest.SharedSessionTest):
         began = s.audio.wait_for_channel("tarvesi", timeout=120 * SLOW)
         measured("2.5 s round trips: first sound after the click", began - asked)
         self.assert_menu_matches_player(item, "tarvesi")
-        self.assert_alive(app)
 
     # -- hours of listening, and long pauses --------------------------------------------------------------
 
@@ -326,7 +323,6 @@ class Faults(kovratest.SharedSessionTest):
         # Stopped growing: the second half adds only what the allocator shuffles.
         self.assertLess(samples[-1] - samples[5], 4, f"still growing: {samples}")
         s.audio.wait_for_channel("nimo", timeout=SOUND_TIMEOUT)
-        self.assert_alive(app)
 
     def test_reopening_a_stream_again_and_again_holds_no_more_memory(self):
         # Each reopening starts new threads in the media core; what they free must serve the next.
@@ -340,7 +336,6 @@ class Faults(kovratest.SharedSessionTest):
             samples.append(proc_rss(app.pid) / 2**20)
         measured(f"40 reopenings: resident memory {[round(x) for x in samples[::5]]}; at the tenth", samples[9], "MiB")
         self.assertLess(max(samples[10:]) - samples[9], 8, f"resident MiB: {samples}")
-        self.assert_alive(app)
 
     def test_a_long_pause_stops_all_downloading_and_resuming_sounds_again(self):
         s = self.session
@@ -365,7 +360,6 @@ class Faults(kovratest.SharedSessionTest):
         self.click_channel(item, "velmora")
         s.audio.wait_for_channel("velmora", timeout=SOUND_TIMEOUT)
         self.assert_menu_matches_player(item, "velmora")
-        self.assert_alive(app)
 
     # -- sleep and network changes, told by logind and NetworkManager mocks on a private system bus ----------
 

@@ -25,7 +25,7 @@ namespace {
 
 const QString kPlaylist = QStringLiteral("/radio_a/kovra_a.m3u8");
 
-// The stream host: answers "200 <path>" (and the Range it was sent), or hangs where told.
+// The stream host: answers "G200 <path>" (and the Range it was sent; G, as MPEG-TS begins), or hangs where told.
 class Host : public QObject {
 public:
     explicit Host(const QString& dir)
@@ -67,7 +67,7 @@ private:
                 if (hanging.contains(path))
                     continue;
                 const QByteArray body =
-                    path.contains("big") ? QByteArray(4 << 20, 'x') : "200 " + path.toLatin1() + " " + range;
+                    path.contains("big") ? QByteArray(4 << 20, 'G') : "G200 " + path.toLatin1() + " " + range;
                 socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
                               + body);
             }

@@ -72,7 +72,8 @@ class Soak:
         self.steps += 1
         if not self.app.alive():
             self.violation(f"the app ended with status {self.app.proc.returncode}")
-            return self.restart(after_crash=True)
+            self.log(self.app.log()[-3000:])
+            return self.start()
         try:
             procutil.wait_until(self.agree, SETTLE, interval=0.1, message="agreement")
         except AssertionError:
@@ -88,8 +89,9 @@ class Soak:
             self.violation(f"resident memory {rss:.0f} MiB, {self.base_rss:.0f} at first sound")
             self.base_rss = float("inf")  # said once per instance
 
-    def steady(self, what, seconds):
-        # Once the chosen channel sounds, it sounds on while the host serves.
+    def steady(self, what, seconds, asked=None):
+        # Once the chosen channel sounds, it sounds on while the host serves: judged after a command's
+        # hand-over (the silence before the sound it asked for, whose first sound the bench times).
         channel = self.wanted()
         if self.fault or not channel:
             return
@@ -98,7 +100,8 @@ class Soak:
         except AssertionError:
             return  # told and heard agreed already, or check() said otherwise
         time.sleep(max(0.0, began + seconds - time.monotonic()))
-        gap = self.s.audio.longest_gap(self.s.audio.since(began))
+        heard = self.s.audio.since(began if asked is None else asked)
+        gap = self.s.audio.longest_gap(heard, handover=asked is not None)
         if gap >= GAP:
             self.violation(f"a {gap:.2f} s gap in the {seconds:.0f} s after {what}")
 
@@ -122,13 +125,8 @@ class Soak:
             if status != 0 or time.monotonic() - asked > 2:
                 self.violation(f"quit ended with status {status} after {time.monotonic() - asked:.1f} s")
             self.s.tray.wait_for_no_item(timeout=10)
-            self.restart()
+            self.start()
         return kind
-
-    def restart(self, after_crash=False):
-        if after_crash:
-            self.log(self.app.log()[-3000:])
-        self.start()
 
     # -- the server ----------------------------------------------------------------------------------
 
@@ -171,7 +169,8 @@ class Soak:
         if kind == "play":
             time.sleep(1.5)  # the play command opens the stream afresh, playing or not
         if kind not in ("pause", "quit"):
-            self.steady(f"a {kind}", self.rng.uniform(3, 10) if kind == "listen" else 4)
+            self.steady(f"a {kind}", self.rng.uniform(3, 10) if kind == "listen" else 4,
+                        None if kind == "listen" else t0)
 
 
 def main():

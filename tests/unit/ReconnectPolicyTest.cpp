@@ -66,6 +66,11 @@ TEST_F(ReconnectPolicyTest, OnlyAttemptsThatWaitOutTheirTimeoutGetMorePatientCon
     EXPECT_EQ(policy.connectionTimeout(), 6s);
     attempt(1s);
     EXPECT_EQ(policy.connectionTimeout(), 6s);
+    policy.attempting();
+    policy.answered();
+    now += 7s;
+    policy.nextDelay();
+    EXPECT_EQ(policy.connectionTimeout(), 6s) << "a stream that opened and then played nothing was not slow";
     attempt(6s);
     attempt(12s);
     EXPECT_EQ(policy.connectionTimeout(), 12s);

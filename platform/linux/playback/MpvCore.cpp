@@ -100,6 +100,11 @@ void MpvCore::drainEvents()
         const mpv_event* event = lib_->wait_event(mpv_, 0);
         if (!event || event->event_id == MPV_EVENT_NONE)
             break;
+        // What libmpv has to say (asked for only while debugging) goes to our log.
+        if (event->event_id == MPV_EVENT_LOG_MESSAGE && event->data) {
+            const auto& message = *static_cast<const mpv_event_log_message*>(event->data);
+            qCDebug(lcMedia).noquote() << "mpv" << message.prefix << QString::fromUtf8(message.text).trimmed();
+        }
         onEvent_(*event);
     }
 }

@@ -34,6 +34,10 @@ public:
     double volume() const { return session_->volume().volume(); }
     void setVolume(double volume) { session_->volume().setVolume(volume); }
 
+    // Silences playback for good and starts the core's destruction, which blocks, on a worker
+    // thread; destroying the engine waits for it. Players made before obey nothing more.
+    void shutdown() { session_->shutdown(); }
+
 Q_SIGNALS:
     // An exact seek was carried out; playback goes on from this position (seconds).
     void seeked(double seconds);

@@ -1,144 +1,109 @@
-// The state machine around the one media core: which player it serves, loading, pausing,
-// seeking, and reconnecting a live stream that failed or stalled.
+// The session's state machine: which player the core serves, opening, pausing and seeking its
+// stream, reconnecting one that failed or stalled, and following the machine's sleeps and networks.
 #include "platform/linux/playback/MpvSession.h"
 
-#include <QCoreApplication>
 #include <QLoggingCategory>
 
-#include <algorithm>
 #include <cmath>
+#include <malloc.h>
 
 namespace platform::linux_impl {
 
-namespace {
-
-// A seek to the very last cached moment fails inside mpv (it then falls back to reopening the
-// stream), so the seekable end is reported this far short of the cache's end.
-constexpr double kSeekableEndMargin = 0.5;
-// A position closer to the live edge than this share of the lead the live start kept runs dry
-// before the next segment is out: a skip forward stops short of it.
-constexpr double kSkipLeadShare = 2.0 / 3.0;
-
-enum PropertyId : uint64_t { TimePos = 1, CacheState = 2 };
-
-// Load commands carry their generation in the reply's user data, seeks this tag, others 0.
-constexpr uint64_t kPlainCommand = 0;
-constexpr uint64_t kSeekCommand = uint64_t(1) << 63;
-// A seek the core can carry out begins at once; one that has not begun by then has failed (a
-// target in back-buffer already trimmed fails without any event).
-constexpr auto kSeekStartLimit = std::chrono::seconds(1);
-// A healthy open or resume sounds in well under a second; one that has not sounded by this long
-// is taken for silent (a host that hangs, segments that fail and are skipped).
-constexpr auto kOpeningQuietLimit = std::chrono::seconds(3);
-// A stream that sounded and whose position has not moved for this long has run dry.
-constexpr auto kQuietLimit = std::chrono::seconds(2);
-// How long the audio output goes on sounding what it was given before a stream ended.
-constexpr auto kOutputTail = std::chrono::milliseconds(500);
-
-} // namespace
-
-MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary)
-    : core_(std::move(openLibrary), [this](const mpv_event& event) { handleEvent(event); })
+MpvSession::MpvSession(MpvCore::LibraryOpener openLibrary, MpvSessionTiming timing)
+    : timing_(std::move(timing)), core_(std::move(openLibrary), [this](const mpv_event& event) { handleEvent(event); }),
+      stream_(core_, timing_.now, timing_.seekStart), reconnect_(timing_.now)
 {
     retryTimer_.setSingleShot(true);
-    connect(&retryTimer_, &QTimer::timeout, this, [this] {
-        if (owner_ && wantPlay_)
-            load();
-    });
-    watchdogTimer_.setInterval(1000);
+    connect(&retryTimer_, &QTimer::timeout, this, &MpvSession::load);
+    watchdogTimer_.setInterval(timing_.watchdogTick);
     connect(&watchdogTimer_, &QTimer::timeout, this, &MpvSession::watchdog);
     quietTimer_.setSingleShot(true);
     connect(&quietTimer_, &QTimer::timeout, this, &MpvSession::wentQuiet);
     longPauseTimer_.setSingleShot(true);
-    longPauseTimer_.setInterval(longPauseLimit());
+    longPauseTimer_.setInterval(timing_.longPause);
     connect(&longPauseTimer_, &QTimer::timeout, this, &MpvSession::dropLongPausedStream);
-    // The handle must be gone before the process exits, and its destruction blocks: start it
-    // while the application is still tearing down its windows.
-    if (auto* app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, &MpvSession::shutdown);
 }
 
-void MpvSession::setFailed(bool failed)
+void MpvSession::enter(State next)
 {
-    setSounding(sounding_ && !failed);
-    if (failed_ == failed)
-        return;
-    failed_ = failed;
-    Q_EMIT failedChanged(failed);
+    state_ = next;
+    if (next != State::Retrying)
+        retryTimer_.stop();
+    if (next != State::Opening && next != State::Opened && next != State::Playing)
+        watchdogTimer_.stop();
+    if (!meantToPlay())
+        quietTimer_.stop();
+    if (next != State::PausedOpening && next != State::Paused)
+        longPauseTimer_.stop();
 }
 
-void MpvSession::wentQuiet()
+void MpvSession::tell(Heard heard)
 {
-    if (!owner_ || !wantPlay_ || core_.isShutDown())
+    if (heard_ == heard)
         return;
-    qCDebug(lcMedia) << "silent; not counted as playing";
-    setFailed(true);
+    const Heard was = heard_;
+    heard_ = heard;
+    // What stops being true is said before what starts to.
+    if (was == Heard::Sounding) {
+        volume_.follow(false);
+        Q_EMIT soundingChanged(false);
+    }
+    if (was == Heard::Silent)
+        Q_EMIT failedChanged(false);
+    if (heard == Heard::Silent)
+        Q_EMIT failedChanged(true);
+    if (heard == Heard::Sounding) {
+        volume_.follow(true);
+        Q_EMIT soundingChanged(true);
+    }
 }
 
-void MpvSession::setFlowing(bool on)
-{
-    if (!core_.exists())
-        return;
-    readAhead(on);
-    // Pushed only while flowing (it changes several times a second); else asked for on request.
-    if (on != cacheWatched_
-        && (on ? core_.observe(CacheState, "demuxer-cache-state", MPV_FORMAT_NODE) : core_.unobserve(CacheState)))
-        cacheWatched_ = on;
-}
+// -- what the player fronts ask -----------------------------------------------------------------
 
 void MpvSession::start(const MediaPlayer* owner, const MediaItem* item, const QString& url)
 {
-    if (!owner)
+    if (!owner || state_ == State::ShutDown)
         return;
     owner_ = owner;
     item_ = item;
     url_ = url;
-    wantPlay_ = true;
-    longPauseTimer_.stop();
-    reconnect_.reset();
+    edgeReopened_ = false;
     // A new choice is given the benefit of the doubt until its stream fails.
-    setFailed(false);
-    quietTimer_.stop();
-    load();
+    reopen(Grace::Renewed);
 }
 
 void MpvSession::resume(const MediaPlayer* owner)
 {
     if (!owns(owner))
         return;
-    wantPlay_ = true;
-    longPauseTimer_.stop();
-    setFailed(false);
+    clearFailure();
     // A core that refuses to unpause cannot be trusted with the stream it holds: open it anew.
-    if (entry_ != Entry::None && !retryTimer_.isActive() && !pausedPositionLost() && core_.setPause(false)) {
-        pausedConnectionLost_ = false;
-        setFlowing(true);
+    if (holdsStream() && !pausedPositionLost() && core_.setPause(false)) {
+        pausedConnectionCutAt_.reset();
+        enter(positioned() ? State::Playing : state_ == State::Opened ? State::Opened : State::Opening);
+        stream_.setFlowing(true);
         reconnect_.progressed();
         watchdogTimer_.start();
-        quietTimer_.start(kOpeningQuietLimit);
+        quietTimer_.start(timing_.openingQuiet);
         return;
     }
     // The stream ended or failed while we were paused: open it again now.
-    reconnect_.reset();
-    quietTimer_.stop();
-    load();
+    reopen(Grace::Renewed);
 }
 
 void MpvSession::pause(const MediaPlayer* owner)
 {
     if (!owns(owner))
         return;
-    wantPlay_ = false;
-    setSounding(false);
-    pausedAtBoot_ = bootClockNow();
-    retryTimer_.stop();
-    watchdogTimer_.stop();
-    quietTimer_.stop();
+    enter(positioned() ? State::Paused : opening() ? State::PausedOpening : State::Stopped);
+    if (heard_ == Heard::Sounding)
+        tell(Heard::Pending);
+    pausedAtBoot_ = timing_.bootNow();
     // A core that will not pause must not go on sounding: drop the stream instead.
     if (!core_.setPause(true))
-        silence();
-    setFlowing(false);
-    if (entry_ != Entry::None)
+        silence(State::Stopped);
+    stream_.setFlowing(false);
+    if (holdsStream())
         longPauseTimer_.start();
 }
 
@@ -146,299 +111,289 @@ void MpvSession::release(const MediaPlayer* owner)
 {
     if (!owns(owner))
         return;
-    silence();
-    forget();
-}
-
-void MpvSession::silence()
-{
-    // Pausing corks the audio stream at once; `stop` then closes the connection and drops the
-    // buffers. Both are queued, so the caller does not wait for either.
-    core_.setPause(true);
-    core_.command({{"name", "stop"}});
-    setFlowing(false);
-    entry_ = Entry::None;
-    quietTimer_.stop();
-    setSounding(false);
-}
-
-void MpvSession::forget()
-{
+    silence(State::Idle);
     owner_ = nullptr;
     item_ = nullptr;
     url_.clear();
-    wantPlay_ = false;
-    retryTimer_.stop();
-    watchdogTimer_.stop();
-    quietTimer_.stop();
-    longPauseTimer_.stop();
-    timePos_.reset();
-    pendingSeek_.reset();
-    cachedRanges_.clear();
-    setFailed(false);
+    stream_.forget();
+    clearFailure();
 }
 
 void MpvSession::seek(const MediaPlayer* owner, double seconds)
 {
-    if (!owns(owner) || entry_ != Entry::Playing || !std::isfinite(seconds))
+    if (owns(owner) && positioned() && std::isfinite(seconds) && stream_.seek(seconds))
+        reconnect_.progressed();
+}
+
+void MpvSession::shutdown()
+{
+    enter(State::ShutDown);
+    if (heard_ == Heard::Sounding)
+        tell(Heard::Pending);
+    owner_ = nullptr;
+    core_.shutdown();
+}
+
+// -- the machine and its network ----------------------------------------------------------------
+
+void MpvSession::prepareForSleep()
+{
+    if (!owner_)
         return;
-    const QByteArray target = QByteArray::number(seconds, 'f', 6);
-    if (!core_.command({{"name", "seek"}, {"target", target.constData()}, {"flags", "absolute+exact"}}, kSeekCommand))
+    if (!meantToPlay()) {
+        // Kept for a short sleep; its connection will not survive, see pausedPositionLost().
+        if (holdsStream())
+            pausedConnectionCutAt_ = timing_.bootNow();
         return;
-    // Until the core has carried it out, the position is where we asked to go: a second skip
-    // right after the first builds on it.
-    pendingSeek_ = seconds;
-    // From here on the distance to the cache's end is the listener's doing, not the live start's.
-    openingLeadKept_ = true;
-    seekSentAt_ = std::chrono::steady_clock::now();
-    seekBegun_ = false;
-    reconnect_.progressed();
-}
-
-std::optional<double> MpvSession::position(const MediaPlayer* owner) const
-{
-    if (!owns(owner))
-        return std::nullopt;
-    return seekPending() ? pendingSeek_ : timePos_;
-}
-
-bool MpvSession::seekPending() const
-{
-    return pendingSeek_ && (seekBegun_ || std::chrono::steady_clock::now() - seekSentAt_ < kSeekStartLimit);
-}
-
-std::vector<MediaTimeRange> MpvSession::seekableRanges(const MediaItem* item) const
-{
-    std::vector<MediaTimeRange> ranges;
-    if (!serves(item) || entry_ != Entry::Playing || !core_.exists())
-        return ranges;
-    std::vector<std::pair<double, double>> cached;
-    if (cacheWatched_) {
-        cached = cachedRanges_;
-    } else {
-        // Paused: not pushed to us, so asked now (a short wait on the core, and only on request).
-        core_.readNode("demuxer-cache-state", [&](const mpv_node& state) { cached = mpvSeekableRanges(state); });
     }
-    const double margin = std::max(kSeekableEndMargin, openingLead_ * kSkipLeadShare);
-    for (const auto& [start, end] : cached) {
-        const double usableEnd = end - margin;
-        if (usableEnd <= start)
-            continue;
-        const MediaTime from = MediaTime::makeWithSeconds(start, kPositionTimescale);
-        const MediaTime to = MediaTime::makeWithSeconds(usableEnd, kPositionTimescale);
-        if (from.isValid() && to.isValid())
-            ranges.push_back(MediaTimeRange{from, MediaTime{to.value - from.value, kPositionTimescale}});
+    // After the sleep its connection is dead and its position far behind the live edge: drop the
+    // stream now, while the network is still there to close it, and open it again on wake.
+    silence(State::Waiting);
+}
+
+void MpvSession::wake()
+{
+    // Nothing was dropped (the sleep was not announced first): a stream that sounds goes on.
+    if (!meantToPlayButSilent())
+        return;
+    // The network may take seconds to return: the first attempts fail fast and are retried often.
+    reconnect_.woke();
+    load();
+}
+
+void MpvSession::networkOnline()
+{
+    // A stream that sounds is left alone; one waiting out the backoff or stuck opening tries now.
+    if (meantToPlayButSilent())
+        reopen(Grace::Kept);
+}
+
+void MpvSession::networkSwitched(std::chrono::steady_clock::time_point since)
+{
+    if (!owner_ || state_ == State::ShutDown)
+        return;
+    if (!meantToPlay()) {
+        if (holdsStream())
+            pausedConnectionCutAt_ = timing_.bootNow();
+        return;
     }
-    return ranges;
+    // A stream opened on the new network and sounding needs nothing; any other waits for
+    // connections that will only time out.
+    if (state_ == State::Playing && loadedAt_ >= since && reconnect_.flowing())
+        return;
+    reopen(Grace::Kept);
+}
+
+bool MpvSession::pausedPositionLost() const
+{
+    const auto kept = std::chrono::nanoseconds(timing_.pausedPositionKept).count();
+    return pausedConnectionCutAt_ && timing_.bootNow() - pausedAtBoot_ > kept;
+}
+
+// -- opening, losing and dropping the stream ----------------------------------------------------
+
+void MpvSession::reopen(Grace grace)
+{
+    reconnect_.reset();
+    if (grace == Grace::Renewed) {
+        clearFailure();
+        quietTimer_.stop();
+    }
+    load();
 }
 
 void MpvSession::load()
 {
-    retryTimer_.stop();
-    if (core_.isShutDown())
-        return;
-    if (!core_.exists() && !(core_.create() && core_.observe(TimePos, "time-pos", MPV_FORMAT_DOUBLE))) {
+    if (!core_.exists() && !(core_.create() && core_.observe(MpvStream::kTimePos, "time-pos", MPV_FORMAT_DOUBLE))) {
         core_.discard();
-        setFailed(true);
+        tell(Heard::Silent);
         // A library that is not there will not appear by retrying; a core that failed might.
-        if (!core_.libraryMissing())
-            scheduleRetry();
+        if (core_.libraryMissing())
+            enter(State::Waiting);
+        else
+            retryLater();
         return;
     }
-    ++loadGeneration_;
     loadedAt_ = std::chrono::steady_clock::now();
-    pausedConnectionLost_ = false;
-    expectedEntryId_ = -1;
-    fileStarted_ = false;
-    entry_ = Entry::Loading;
-    timePos_.reset();
-    pendingSeek_.reset();
-    cachedRanges_.clear();
-    openingLead_ = 0;
-    openingLeadKept_ = false;
+    pausedConnectionCutAt_.reset();
     reconnect_.attempting();
-    loadedUpTo_ = -1;
-    const QByteArray url = url_.toUtf8();
-    const QByteArray timeout = QByteArray::number(qlonglong(reconnect_.connectionTimeout().count()));
-    // Unpausing as a per-file option takes effect only once the previous stream is gone, so the
-    // old channel cannot sound again while the new one opens.
-    if (!core_.command({{"name", "loadfile"}, {"url", url.constData()}, {"flags", "replace"}}, loadGeneration_,
-                       {{"pause", "no"}, {"network-timeout", timeout.constData()}})) {
-        // Refused outright: nothing will play, so the player must not claim to, and the
-        // retries back off as for any failed load.
-        entry_ = Entry::None;
-        retryAfterFailure();
+    enter(State::Opening);
+    if (!stream_.open(url_, reconnect_.connectionTimeout())) {
+        // Refused outright: nothing will play, and the retries back off as for any failed load.
+        lost();
         return;
     }
-    setFlowing(true);
+    stream_.setFlowing(true);
     watchdogTimer_.start();
     // A retry does not extend the grace of the open before it, nor the last moments of a stream.
     if (!quietTimer_.isActive())
-        quietTimer_.start(kOpeningQuietLimit);
-    qCDebug(lcMedia) << "load" << url_ << "generation" << loadGeneration_;
+        quietTimer_.start(timing_.openingQuiet);
 }
 
-void MpvSession::scheduleRetry()
+void MpvSession::retryLater()
 {
-    if (!owner_ || !wantPlay_ || core_.isShutDown())
-        return;
-    const auto delay = reconnect_.nextDelay();
+    enter(State::Retrying);
+    const auto delay = reconnect_.nextDelay() / timing_.backoffDivisor;
     qCDebug(lcMedia) << "retry in" << delay.count() << "ms";
     retryTimer_.start(delay);
 }
 
-void MpvSession::retryAfterFailure()
+void MpvSession::lost()
 {
-    // Until it sounds again, the stream does not count as playing: the desktop is not told it is.
-    // A stream that ran to its end while sounding still has its last moments in the audio output
-    // (kept open from one stream to the next): it falls silent when they have played.
-    if (sounding_)
-        quietTimer_.start(kOutputTail);
-    else if (owner_ && wantPlay_ && !sounding_)
-        setFailed(true);
-    scheduleRetry();
+    // Paused, nothing is retried until the listener resumes.
+    if (!meantToPlay()) {
+        enter(State::Stopped);
+        return;
+    }
+    // Until it sounds again, the stream does not count as playing. One that ran to its end while
+    // sounding has its last moments in the audio output: opened again at once if it played well (its
+    // demuxer gave up in an outage its buffer outlasted), the new stream follows them.
+    if (heard_ != Heard::Sounding) {
+        tell(Heard::Silent);
+    } else if (reconnect_.inOutage()) {
+        quietTimer_.start(timing_.outputTail);
+    } else {
+        reconnect_.nextDelay();
+        quietTimer_.start(timing_.openingQuiet); // the grace of an open
+        enter(State::Retrying);
+        retryTimer_.start(0);
+        return;
+    }
+    retryLater();
+}
+
+void MpvSession::silence(State next)
+{
+    stream_.drop();
+    enter(next);
+    quietTimer_.stop();
+    if (heard_ == Heard::Sounding)
+        tell(Heard::Pending);
+}
+
+void MpvSession::ended(int reason)
+{
+    const State streamless = meantToPlay() ? State::Waiting : State::Stopped;
+    // The stream was read as a list of other files: never play those behind our back.
+    if (reason == MPV_END_FILE_REASON_REDIRECT)
+        silence(streamless);
+    else
+        enter(streamless);
+    // A live stream has no end: an end of file or an error means the server failed us.
+    if (reason == MPV_END_FILE_REASON_EOF || reason == MPV_END_FILE_REASON_ERROR
+        || reason == MPV_END_FILE_REASON_REDIRECT)
+        lost();
 }
 
 void MpvSession::watchdog()
 {
-    if (!owner_ || !wantPlay_ || retryTimer_.isActive() || entry_ == Entry::None || !reconnect_.stalled())
+    if (!reconnect_.stalled())
         return;
     // Silent too long while meant to play (a hung server, or a stream that never started):
     // drop the connection now and reconnect after the backoff.
     qCDebug(lcMedia) << "stalled; reconnecting";
-    silence();
-    retryAfterFailure();
+    silence(State::Waiting);
+    lost();
+}
+
+void MpvSession::wentQuiet()
+{
+    if (!meantToPlay())
+        return;
+    qCDebug(lcMedia) << "silent; not counted as playing";
+    tell(Heard::Silent);
+    edgeReopened_ = false;
+    // A file that opened and plays nothing (garbage taken for its format) never will; one run dry may.
+    if (state_ == State::Opened) {
+        silence(State::Waiting);
+        retryLater();
+    }
+}
+
+void MpvSession::dropLongPausedStream()
+{
+    if (!holdsStream() || meantToPlay())
+        return;
+    qCDebug(lcMedia) << "paused long; dropping the stream";
+    silence(State::Stopped);
+    // The core frees the stream's buffers on its own threads once it has stopped; the allocator
+    // keeps freed memory until asked, and a sleeping process has no use for it.
+    QTimer::singleShot(std::chrono::seconds(2), this, [] { malloc_trim(0); });
 }
 
 void MpvSession::handleEvent(const mpv_event& event)
 {
     volume_.handleEvent(event);
-    switch (event.event_id) {
-    case MPV_EVENT_COMMAND_REPLY: {
-        if (event.reply_userdata == kSeekCommand && event.error < 0)
-            pendingSeek_.reset();
-        if (event.reply_userdata == kPlainCommand || event.reply_userdata != loadGeneration_)
-            break;
-        if (event.error < 0) {
-            qCDebug(lcMedia) << "load refused:" << core_.errorString(event.error);
-            entry_ = Entry::None;
-            retryAfterFailure();
+    const MpvStream::News news = stream_.take(event, holdsStream());
+    switch (news.kind) {
+    case MpvStream::News::Refused:
+        lost();
+        break;
+    case MpvStream::News::Loaded:
+        // An open after silence may be at the live edge, past segments that failed: opened once more.
+        if (state_ == State::Opening && failed() && !edgeReopened_) {
+            qCDebug(lcMedia) << "at the live edge; reopening a few segments back";
+            edgeReopened_ = true;
+            reopen(Grace::Kept);
             break;
         }
-        const auto* reply = static_cast<const mpv_event_command*>(event.data);
-        if (auto id = reply ? mpvNumber(mpvMapValue(reply->result, "playlist_entry_id")) : std::nullopt)
-            expectedEntryId_ = int64_t(*id);
-        break;
-    }
-    case MPV_EVENT_START_FILE: {
-        const auto* start = static_cast<const mpv_event_start_file*>(event.data);
-        if (start && start->playlist_entry_id == expectedEntryId_ && entry_ != Entry::None) {
-            fileStarted_ = true;
-            reconnect_.progressed();
+        if (state_ == State::Opening) {
+            enter(State::Opened);
+            reconnect_.answered();
+            // An opened file sounds at once; a slow link that opened it late gets the same grace.
+            if (quietTimer_.remainingTime() < timing_.openingQuiet.count())
+                quietTimer_.start(timing_.openingQuiet);
         }
-        break;
-    }
-    case MPV_EVENT_FILE_LOADED:
-    case MPV_EVENT_AUDIO_RECONFIG:
+        [[fallthrough]];
+    case MpvStream::News::Staged:
         // Stages of opening our stream: on a slow link each may take many seconds.
-        if (fileStarted_ && entry_ == Entry::Loading)
+        if (opening())
             reconnect_.progressed();
         break;
-    case MPV_EVENT_END_FILE: {
-        const auto* end = static_cast<const mpv_event_end_file*>(event.data);
-        if (!end || end->playlist_entry_id != expectedEntryId_ || entry_ == Entry::None)
+    case MpvStream::News::Cached:
+        // After silence, once: a slow start, or a link too slow for the stream, runs low as well.
+        if (news.late && state_ == State::Playing && failed() && !edgeReopened_) {
+            qCDebug(lcMedia) << "at the live edge; reopening a few segments back";
+            edgeReopened_ = true;
+            reopen(Grace::Kept);
             break;
-        qCDebug(lcMedia) << "stream ended, reason" << end->reason << core_.errorString(end->error);
-        entry_ = Entry::None;
-        fileStarted_ = false;
-        timePos_.reset();
-        pendingSeek_.reset();
-        cachedRanges_.clear();
-        // A live stream has no end: an end of file or an error means the server failed us.
-        if (end->reason == MPV_END_FILE_REASON_EOF || end->reason == MPV_END_FILE_REASON_ERROR)
-            retryAfterFailure();
-        // The stream was read as a list of other files: never play those behind our back.
-        if (end->reason == MPV_END_FILE_REASON_REDIRECT) {
-            silence();
-            retryAfterFailure();
         }
+        // Audio arriving ahead of the first sound is progress too.
+        if (opening())
+            reconnect_.progressed();
         break;
-    }
-    case MPV_EVENT_SEEK:
-        seekBegun_ = true;
-        break;
-    case MPV_EVENT_PLAYBACK_RESTART:
+    case MpvStream::News::Started:
         reconnect_.progressed();
-        if (seekPending()) {
-            const double target = *pendingSeek_;
-            pendingSeek_.reset();
-            // The seek was exact, so time-pos will read the target; until it is observed, say it.
-            timePos_ = target;
-            Q_EMIT seeked(target);
-        }
         break;
-    case MPV_EVENT_PROPERTY_CHANGE: {
-        const auto* property = static_cast<const mpv_event_property*>(event.data);
-        if (!property || entry_ == Entry::None || !fileStarted_)
-            break;
-        if (event.reply_userdata == TimePos) {
-            if (property->format != MPV_FORMAT_DOUBLE || !property->data) {
-                timePos_.reset();
-                break;
-            }
-            const double value = *static_cast<const double*>(property->data);
-            if (!std::isfinite(value))
-                break;
-            if (!timePos_ || *timePos_ != value) {
-                reconnect_.sounding();
-                setFailed(false);
-                setSounding(wantPlay_);
-                if (wantPlay_)
-                    quietTimer_.start(kQuietLimit);
-            }
-            // A seek that never began has failed: the position is the core's again.
-            if (!seekPending())
-                pendingSeek_.reset();
-            timePos_ = value;
-            entry_ = Entry::Playing;
-        } else if (event.reply_userdata == CacheState) {
-            cachedRanges_.clear();
-            if (property->format != MPV_FORMAT_NODE || !property->data)
-                break;
-            const auto& state = *static_cast<const mpv_node*>(property->data);
-            cachedRanges_ = mpvSeekableRanges(state);
-            // Audio arriving ahead of the first sound is progress too.
-            const auto cacheEnd = mpvNumber(mpvMapValue(state, "cache-end"));
-            if (entry_ == Entry::Playing && cacheEnd && timePos_ && !openingLeadKept_)
-                openingLead_ = std::max(openingLead_, *cacheEnd - *timePos_);
-            if (entry_ == Entry::Loading && cacheEnd && *cacheEnd > loadedUpTo_) {
-                loadedUpTo_ = *cacheEnd;
-                reconnect_.progressed();
-            }
-        }
+    case MpvStream::News::Ended:
+        ended(news.reason);
         break;
-    }
-    case MPV_EVENT_LOG_MESSAGE: {
-        const auto* message = static_cast<const mpv_event_log_message*>(event.data);
-        if (message)
-            qCDebug(lcMedia).noquote() << "mpv" << message->prefix << QString::fromUtf8(message->text).trimmed();
+    case MpvStream::News::Restarted:
+        reconnect_.progressed();
+        if (news.seekedTo)
+            Q_EMIT seeked(*news.seekedTo);
         break;
-    }
-    default:
+    case MpvStream::News::Position:
+        positionArrived(news.moved);
+        break;
+    case MpvStream::News::Nothing:
         break;
     }
 }
 
-void MpvSession::shutdown()
+void MpvSession::positionArrived(bool moved)
 {
-    setSounding(false);
-    retryTimer_.stop();
-    watchdogTimer_.stop();
-    quietTimer_.stop();
-    longPauseTimer_.stop();
-    owner_ = nullptr;
-    wantPlay_ = false;
-    core_.shutdown();
+    if (opening())
+        enter(meantToPlay() ? State::Playing : State::Paused);
+    if (!moved)
+        return;
+    reconnect_.sounding();
+    if (!meantToPlay()) {
+        clearFailure();
+        return;
+    }
+    tell(Heard::Sounding);
+    quietTimer_.start(timing_.quiet);
 }
 
 } // namespace platform::linux_impl

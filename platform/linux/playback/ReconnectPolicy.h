@@ -51,6 +51,10 @@ public:
     void woke();
     // An attempt (a load) starts now; also progress.
     void attempting();
+    // The attempt's stream opened: however it fails from here, its wait said nothing of the link.
+    void answered() { attemptAt_.reset(); }
+    // Attempts have failed since the stream last played well.
+    bool inOutage() const { return outageSince_.has_value(); }
     // An attempt failed or was cut off: how long to wait before the next one.
     Milliseconds nextDelay();
     // An attempt starts, or the stream moved on: the stall clock starts over.

@@ -108,16 +108,20 @@ void HttpRelayClient::fail(int status)
     respond(status, {}, {});
 }
 
-void HttpRelayClient::stream(HttpRelayFetch* fetch)
+void HttpRelayClient::stream(HttpRelayFetch* fetch, QString checkedPath)
 {
     fetch->setParent(this);
     fetch_.reset(fetch);
     headSent_ = false;
+    checkedPath_ = std::move(checkedPath);
     sent_ = 0;
     expected_ = -1;
     connect(fetch, &HttpRelayFetch::answered, this, [this] {
         fetch_->reply()->setReadBufferSize(kBacklog);
-        sendHead();
+        const int status = fetch_->reply()->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        awaitingStart_ = !checkedPath_.isEmpty() && status == 200;
+        if (!awaitingStart_)
+            sendHead();
     });
     connect(fetch, &HttpRelayFetch::readyRead, this, &HttpRelayClient::pump);
     connect(fetch, &HttpRelayFetch::finished, this, &HttpRelayClient::streamFinished);
@@ -148,6 +152,16 @@ void HttpRelayClient::write(const QByteArray& body)
 void HttpRelayClient::pump()
 {
     QNetworkReply* reply = fetch_->reply();
+    if (awaitingStart_ && reply && reply->isOpen() && reply->bytesAvailable() > 0) {
+        awaitingStart_ = false;
+        if (lyingSegment(checkedPath_, 200, reply->peek(1))) {
+            qCDebug(lcRelay) << "garbage for" << checkedPath_;
+            dropFetch();
+            fail(502);
+            return;
+        }
+        sendHead();
+    }
     if (!headSent_ || !reply || !reply->isOpen())
         return;
     while (reply->bytesAvailable() > 0 && socket_->bytesToWrite() < kBacklog)
@@ -156,6 +170,13 @@ void HttpRelayClient::pump()
 
 void HttpRelayClient::streamFinished()
 {
+    if (awaitingStart_) {
+        pump(); // the whole body may have come with the answer
+        if (!fetch_)
+            return;
+        awaitingStart_ = false;
+        sendHead();
+    }
     QNetworkReply* reply = fetch_->reply();
     if (!headSent_) {
         // No answer from the server at all (refused, TLS failed, reset, hung): a gateway error.

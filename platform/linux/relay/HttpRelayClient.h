@@ -32,8 +32,9 @@ public:
 
     void respond(int status, const QByteArray& headers, const QByteArray& body);
     void fail(int status);
-    // Streams what `fetch` brings (the client owns it from now on).
-    void stream(HttpRelayFetch* fetch);
+    // Streams what `fetch` brings (the client owns it from now on); a whole file at `checkedPath` is
+    // answered only once its first bytes are known not to be garbage.
+    void stream(HttpRelayFetch* fetch, QString checkedPath = {});
     // Drops the connection at once.
     void close();
 
@@ -58,6 +59,8 @@ private:
     bool http11_ = true;
     HttpRelayFetchHandle fetch_;
     bool headSent_ = false;
+    QString checkedPath_;
+    bool awaitingStart_ = false;
     bool chunked_ = false;
     qint64 expected_ = -1;
     qint64 sent_ = 0;

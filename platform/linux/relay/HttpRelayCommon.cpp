@@ -11,6 +11,12 @@ bool transportFailed(QNetworkReply::NetworkError error)
            || error == QNetworkReply::ProtocolFailure;
 }
 
+bool lyingSegment(const QString& path, int status, const QByteArray& start)
+{
+    constexpr char kTsSync = 0x47;
+    return status == 200 && path.endsWith(QLatin1String(".ts")) && !start.isEmpty() && start.front() != kTsSync;
+}
+
 QByteArray passedHeaders(const QNetworkReply& reply)
 {
     QByteArray out;

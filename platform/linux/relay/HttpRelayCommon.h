@@ -16,4 +16,8 @@ bool transportFailed(QNetworkReply::NetworkError error);
 // The server's headers the media core may need, as they came.
 QByteArray passedHeaders(const QNetworkReply& reply);
 
+// A 200 answer for an MPEG-TS segment whose body does not begin with the format's sync byte:
+// garbage, which FFmpeg would go on probing across segment after segment, long after the host heals.
+bool lyingSegment(const QString& path, int status, const QByteArray& start);
+
 } // namespace platform::linux_impl

@@ -127,7 +127,7 @@ void HttpRelayWorker::handle(HttpRelayClient* client, const RelayRequest& reques
     else if (whole && (playlists_.contains(rest) || expected))
         serveBuffered(client, rest);
     else
-        client->stream(new HttpRelayFetch(upstream_, limits_, rest, range, false, nullptr));
+        client->stream(new HttpRelayFetch(upstream_, limits_, rest, range, false, nullptr), whole ? rest : QString());
 }
 
 void HttpRelayWorker::fetchAhead()
@@ -241,6 +241,8 @@ void HttpRelayWorker::fetched(const std::shared_ptr<Pending>& pending)
     const bool answered = reply && reply->isFinished() && !transportFailed(reply->error()) && status.isValid()
                           && reply->bytesAvailable() <= kBufferedLimit;
     const QByteArray body = answered ? reply->readAll() : QByteArray();
+    // Garbage for a segment is no answer: the media core fails it at once.
+    const bool served = answered && !lyingSegment(path, status.toInt(), body);
     const QByteArray headers = answered ? passedHeaders(*reply) : QByteArray();
     const int failure = fetch.timedOut() ? 504 : 502;
     const bool playlist = playlists_.contains(path);
@@ -249,7 +251,7 @@ void HttpRelayWorker::fetched(const std::shared_ptr<Pending>& pending)
     for (const auto& waiter : pending->waiters) {
         if (!waiter)
             continue;
-        if (answered)
+        if (served)
             waiter->respond(status.toInt(), headers, body);
         else
             waiter->fail(failure);
@@ -258,7 +260,7 @@ void HttpRelayWorker::fetched(const std::shared_ptr<Pending>& pending)
     pending->waiters.clear();
     if (!playlist) {
         // The expected segment: kept until asked for, unless someone already was given it.
-        if (answered && !waited && path == expectedSegment_)
+        if (served && !waited && path == expectedSegment_)
             kept_.insert(path, Kept{status.toInt(), headers, body, Clock::now(), false});
         else if (path == expectedSegment_)
             forgetExpectedSegment();
