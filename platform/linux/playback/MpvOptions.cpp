@@ -76,7 +76,7 @@ std::vector<std::pair<QByteArray, QByteArray>> options()
         // Seeking back in a live stream works only within what was kept: keep minutes of audio
         // (8 MiB is 17 minutes at 64 kbit/s, 3.5 at 320), and no more, so hours of listening hold
         // no more memory than the first minutes. Ahead, the same again, for a position skipped back
-        // (a paused stream reads no further ahead: MpvSession::readAhead).
+        // (a paused stream reads no further ahead: MpvStream::setFlowing).
         {"cache", "yes"},
         {"demuxer-seekable-cache", "yes"},
         {"force-seekable", "yes"},
