@@ -32,8 +32,10 @@ class Plasma6(kovratest.DesktopTest):  # plasmashell is the notification server
         s.audio.wait_for_channel("nimo", timeout=20)
 
         desk.rebind("slot-1", [META | ALT | ord("1")])
-        menu = tray.wait_for_layout(lambda r: r["children"][0]["shortcut"] == [["Super", "Alt", "1"]], 15,
-                                    message="the rebound key beside the first channel")
+        # The channel's key hint and its slot's label may be told in two layout updates: wait for both.
+        menu = tray.wait_for_layout(lambda r: r["children"][0]["shortcut"] == [["Super", "Alt", "1"]]
+                                    and slot_labels(r)[0] == "Meta+Alt+1: Kovra Velmora", 15,
+                                    message="the rebound key beside the first channel and in its slot")
         self.assertEqual([menu["children"][0]["label"], slot_labels(menu)[0]],
                          ["Kovra Velmora", "Meta+Alt+1: Kovra Velmora"])
         desk.press("super+alt+1")
