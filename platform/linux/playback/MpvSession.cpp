@@ -192,6 +192,16 @@ bool MpvSession::pausedPositionLost() const
 
 // -- opening, losing and dropping the stream ----------------------------------------------------
 
+bool MpvSession::reopenBehindLiveEdgeOnce()
+{
+    if (!failed() || edgeReopened_)
+        return false;
+    qCDebug(lcMedia) << "at the live edge; reopening a few segments back";
+    edgeReopened_ = true;
+    reopen(Grace::Kept);
+    return true;
+}
+
 void MpvSession::reopen(Grace grace)
 {
     reconnect_.reset();
@@ -330,13 +340,8 @@ void MpvSession::handleEvent(const mpv_event& event)
         lost();
         break;
     case MpvStream::News::Loaded:
-        // An open after silence may be at the live edge, past segments that failed: opened once more.
-        if (state_ == State::Opening && failed() && !edgeReopened_) {
-            qCDebug(lcMedia) << "at the live edge; reopening a few segments back";
-            edgeReopened_ = true;
-            reopen(Grace::Kept);
+        if (state_ == State::Opening && reopenBehindLiveEdgeOnce())
             break;
-        }
         if (state_ == State::Opening) {
             enter(State::Opened);
             reconnect_.answered();
@@ -352,12 +357,8 @@ void MpvSession::handleEvent(const mpv_event& event)
         break;
     case MpvStream::News::Cached:
         // After silence, once: a slow start, or a link too slow for the stream, runs low as well.
-        if (news.late && state_ == State::Playing && failed() && !edgeReopened_) {
-            qCDebug(lcMedia) << "at the live edge; reopening a few segments back";
-            edgeReopened_ = true;
-            reopen(Grace::Kept);
+        if (news.late && state_ == State::Playing && reopenBehindLiveEdgeOnce())
             break;
-        }
         // Audio arriving ahead of the first sound is progress too.
         if (opening())
             reconnect_.progressed();

@@ -130,6 +130,9 @@ private:
     // asking again also starts over the grace before silence counts; the network coming back does not.
     enum class Grace { Kept, Renewed };
     void reopen(Grace grace);
+    // After silence (an open that failed, or sound that came late), a stream at the live edge, past
+    // segments that failed, is opened again a few segments back, once per outage; says whether it was.
+    bool reopenBehindLiveEdgeOnce();
     void retryLater();
     // The stream failed or was cut off: retried after the backoff, or, paused, left stopped.
     void lost();
