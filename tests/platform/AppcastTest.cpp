@@ -32,9 +32,8 @@ TEST(VersionOrder, NumbersAsNumbersAndPreReleasesBelowReleases)
         EXPECT_EQ(compareVersions(QString::fromLatin1(a), QString::fromLatin1(b)), 0) << a << " = " << b;
     EXPECT_LT(compareVersions(u"garbage", u"0.1"), 0);
     EXPECT_LT(compareVersions(u"", u"1"), 0);
-    EXPECT_FALSE(isUsableVersion(u"latest"));
-    EXPECT_FALSE(isUsableVersion(u"1.0\n2.0"));
-    EXPECT_FALSE(isUsableVersion(QString(65, u'1')));
+    for (const QString& unusable : {QStringLiteral("latest"), QStringLiteral("1.0\n2.0"), QString(65, u'1')})
+        EXPECT_FALSE(isUsableVersion(unusable)) << unusable.toStdString();
 }
 
 TEST(Appcast, TheNewestUsableHttpsItemForThisSystemIsOffered)

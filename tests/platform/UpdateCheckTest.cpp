@@ -42,15 +42,6 @@ TEST(Notifications, WithoutAServerTheAuthorisationRequestIsRefusedLater)
     DesktopNotifier(QDBusConnection(noBus)).postNotification("lost", "and nothing else");
 }
 
-// A Notify call as the server received it.
-struct Posted {
-    QString appName;
-    uint replacesId;
-    QString body;
-    QStringList actions;
-    QVariantMap hints;
-};
-
 // A method of the notification server's mock interface.
 QDBusMessage mock(const char* method)
 {
@@ -64,8 +55,9 @@ protected:
     {
         server.start("/usr/bin/python3", {"-m", "dbusmock", "--template", "notification_daemon", "--parameters",
                                           R"({"capabilities": "body actions body-markup"})"});
-        const auto up = [] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(kServer); };
-        ASSERT_TRUE(runUntil(up)) << server.readAllStandardError().toStdString();
+        const auto* bus = QDBusConnection::sessionBus().interface();
+        ASSERT_TRUE(runUntil([&] { return bus->isServiceRegistered(kServer); }))
+            << server.readAllStandardError().toStdString();
     }
     QString url(const char* path) const { return "https://" + feed.authority() + path; }
 
@@ -81,16 +73,16 @@ protected:
         runUntil([&] { return !controller.checking(); });
         return results;
     }
-    static std::vector<Posted> posted()
+    // The arguments of each Notify call the server received, oldest first.
+    enum Argument { AppName, ReplacesId, Icon, Summary, Body, Actions, Hints };
+    static QList<QVariantList> posted()
     {
-        // Each call's time and arguments: app name, replaces id, icon, summary, body, actions, hints, timeout.
-        using Calls = QList<std::pair<quint64, QVariantList>>;
+        using Calls = QList<std::pair<quint64, QVariantList>>; // each call's time and arguments
         const QDBusMessage reply = QDBusConnection::sessionBus().call(mock("GetMethodCalls") << "Notify");
-        std::vector<Posted> out;
-        for (const auto& [time, a] : qdbus_cast<Calls>(reply.arguments().value(0)))
-            out.push_back({a.value(0).toString(), a.value(1).toUInt(), a.value(4).toString(), a.value(5).toStringList(),
-                           qdbus_cast<QVariantMap>(a.value(6))});
-        return out;
+        QList<QVariantList> calls;
+        for (const auto& [time, arguments] : qdbus_cast<Calls>(reply.arguments().value(0)))
+            calls << arguments;
+        return calls;
     }
     // What a click on a notification's button sends us.
     static void click(uint id, const QString& key)
@@ -110,7 +102,7 @@ protected:
         {"/appcast.xml", httpReply("200 OK", appcast)},
         {"/redirect-https", httpReply("302 Found", {}, "Location: /appcast.xml\r\n")},
         {"/redirect-http", httpReply("302 Found", {}, "Location: http://" + plain.authority().toLatin1() + "/\r\n")},
-        {"/huge", "HTTP/1.1 200 OK\r\n\r\n<rss>" + QByteArray(kAppcastMaxBytes, ' ')}, // of no declared length
+        {"/huge", "HTTP/1.1 200 OK\r\n\r\n<rss>" + QByteArray(kAppcastMaxBytes, ' ')}, // of no length told
         {"/huge-declared", "HTTP/1.1 200 OK\r\nContent-Length: 67108864\r\n\r\n<rss>"},
         {"/missing", httpReply("404 Not Found", {})},
     };
@@ -146,21 +138,22 @@ TEST_F(UpdateCheck, ANewerVersionIsToldOnceWithADownloadTheUserCanOpen)
     notifier.postNotification("marker", ""); // once it is in, nothing else was on its way before it
     ASSERT_TRUE(runUntil([&] { return posted().size() >= 2; }));
     const auto all = posted();
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].appName, "Kovra Radio");
+    ASSERT_EQ(all.size(), 2);
+    EXPECT_EQ(all[0][AppName].toString(), "Kovra Radio");
     const QString link = "https://dl.kovra.example/kovra-radio-2.5.tar.gz?a=1&b=2";
-    EXPECT_TRUE(all[0].body.contains(link.toHtmlEscaped())) << all[0].body.toStdString();
-    EXPECT_EQ(all[0].actions, QStringList({"default", "Download", "download", "Download"}));
-    EXPECT_EQ(all[0].hints["desktop-entry"].toString(), "org.kovra.Radio");
+    const QString body = all[0][Body].toString();
+    EXPECT_TRUE(body.contains(link.toHtmlEscaped())) << body.toStdString();
+    EXPECT_EQ(all[0][Actions].toStringList(), QStringList({"default", "Download", "download", "Download"}));
+    EXPECT_EQ(qdbus_cast<QVariantMap>(all[0][Hints])["desktop-entry"].toString(), "org.kovra.Radio");
 
     // The marker replaced it on screen (keeping its id), so its button is gone; only a real click
     // on ours opens the link.
-    const uint shown = all[1].replacesId;
+    const uint shown = all[1][ReplacesId].toUInt();
     ASSERT_NE(shown, 0u);
     click(shown, "download");
     controller.checkForUpdates();
     ASSERT_TRUE(runUntil([&] { return !controller.checking() && posted().size() >= 3; }));
-    EXPECT_EQ(posted()[2].replacesId, shown); // one notice of ours on screen
+    EXPECT_EQ(posted()[2][ReplacesId].toUInt(), shown); // one notice of ours on screen
     EXPECT_TRUE(opened.empty()) << "the replaced notice's button still led to the link";
     click(shown, "something-else");
     click(shown + 1000, "download");
@@ -174,8 +167,8 @@ TEST_F(UpdateCheck, ServersGetMarkupEscapedAndPlainLinksAreNotOfferedButPermissi
     DesktopNotifier notifier(QDBusConnection::sessionBus());
     notifier.postNotification("s", "a <b> & c", QUrl("http://dl.kovra.example/plain"));
     ASSERT_TRUE(runUntil([&] { return !posted().empty(); }));
-    EXPECT_EQ(posted()[0].body, "a &lt;b&gt; &amp; c");
-    EXPECT_TRUE(posted()[0].actions.isEmpty());
+    EXPECT_EQ(posted()[0][Body].toString(), "a &lt;b&gt; &amp; c");
+    EXPECT_EQ(posted()[0][Actions].toStringList(), QStringList());
     EXPECT_EQ(authorisation(QDBusConnection::sessionBus()), std::optional(true));
 }
 

@@ -17,8 +17,8 @@ namespace kovra_test {
 // A whole HTTP/1.1 reply: its status line, a length for the body, and any further header lines.
 inline QByteArray httpReply(const QByteArray& status, const QByteArray& body, const QByteArray& headers = {})
 {
-    return "HTTP/1.1 " + status + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + headers + "\r\n"
-           + body;
+    const QByteArray length = "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    return "HTTP/1.1 " + status + "\r\n" + length + headers + "\r\n" + body;
 }
 
 class WebHost : public QObject {
