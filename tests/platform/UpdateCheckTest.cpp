@@ -90,6 +90,7 @@ protected:
         QDBusConnection::sessionBus().call(mock("EmitSignal") << kServer << "ActionInvoked"
                                                               << "us" << QVariantList{id, key});
     }
+
     QProcess server;
     const QByteArray appcast =
         "<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/"
