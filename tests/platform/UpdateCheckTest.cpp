@@ -59,6 +59,11 @@ protected:
         ASSERT_TRUE(runUntil([&] { return bus->isServiceRegistered(kServer); }))
             << server.readAllStandardError().toStdString();
     }
+    void TearDown() override
+    {
+        server.terminate();
+        server.waitForFinished();
+    }
     QString url(const char* path) const { return "https://" + feed.authority() + path; }
 
     // Runs one check of the feed at address, as version 1.0.0; returns every result reported.
