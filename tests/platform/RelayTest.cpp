@@ -4,7 +4,7 @@
 // whole suite runs in seconds.
 #include "platform/linux/relay/HttpRelayProtocol.h"
 #include "platform/linux/relay/LoopbackHttpRelay.h"
-#include "tests/platform/WebHost.h"
+#include "tests/fixtures/WebHost.h"
 
 #include <QRegularExpression>
 #include <QUrl>

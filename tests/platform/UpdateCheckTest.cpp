@@ -1,9 +1,9 @@
-// The update check end to end: a local feed (tests/platform/WebHost.h) and python3-dbusmock's
+// The update check end to end: a local feed (tests/fixtures/WebHost.h) and python3-dbusmock's
 // notification server on the private session bus each test runs on (dbus-run-session), and what
 // the user would see and be able to click.
 #include "platform/linux/desktop/DesktopNotifications.h"
 #include "platform/linux/desktop/FeedUpdater.h"
-#include "tests/platform/WebHost.h"
+#include "tests/fixtures/WebHost.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
