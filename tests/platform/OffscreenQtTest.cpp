@@ -130,7 +130,7 @@ TEST(StatusMenu, OpensWhereTheHostClickedUnlessThatIsFarFromThePointerOrOnNoScre
     EXPECT_EQ(menuAnchor(QPoint(INT_MIN, 5), std::nullopt, screens), std::nullopt);
 }
 
-TEST(Translations, EveryTableTranslatesTheMenuAndTheNotices)
+TEST(Translations, EveryTableTranslatesTheMenuAndTheNoticesAndAnUnknownKeyReadsAsItself)
 {
     const std::pair<const char*, QStringList> texts[] = {
         {"kovra-radio",
@@ -158,10 +158,7 @@ TEST(Translations, EveryTableTranslatesTheMenuAndTheNotices)
             }
         }
     }
-}
-
-TEST(Translations, AKeyWithoutTranslationReadsAsItself)
-{
+    // What the app looks up: the user's language, and a key without translation reads as itself.
     auto localization = makeLocalization();
     EXPECT_EQ(localization->localizedString("no_such_key"), "no_such_key");
     // The process runs with LANGUAGE=de (see main below).
