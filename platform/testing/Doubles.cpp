@@ -12,7 +12,7 @@ public:
     float rate() const override { return record_->rate; }
     std::shared_ptr<platform::MediaItem> currentItem() const override
     {
-        return record_->hasCurrentItem ? record_->item : nullptr;
+        return record_->hasCurrentItem ? record_ : nullptr;
     }
     platform::MediaTime currentTime() const override { return record_->currentTime; }
     void seekToTime(platform::MediaTime time, platform::MediaTime before, platform::MediaTime after) override
@@ -33,9 +33,7 @@ private:
 std::unique_ptr<platform::MediaPlayer> FakeMediaEngine::playerWithItem(std::shared_ptr<platform::MediaItem> item)
 {
     ++mediaCalls;
-    auto record = players.emplace_back(std::make_shared<PlayerRecord>());
-    record->item = std::dynamic_pointer_cast<FakeMediaItem>(item);
-    return std::make_unique<FakeMediaPlayer>(record);
+    return std::make_unique<FakeMediaPlayer>(players.emplace_back(std::dynamic_pointer_cast<PlayerRecord>(item)));
 }
 
 } // namespace doubles

@@ -51,19 +51,15 @@ public:
     std::vector<std::shared_ptr<FakeStatusItem>> items;
 };
 
-class FakeMediaItem : public platform::MediaItem {
-public:
-    std::vector<platform::MediaTimeRange> seekableTimeRanges() const override { return ranges; }
-    std::vector<platform::MediaTimeRange> ranges;
-};
-
 struct Seek {
     platform::MediaTime time, toleranceBefore, toleranceAfter;
 };
 
-// What a player went through, kept after the player itself is gone.
-struct PlayerRecord {
-    std::shared_ptr<FakeMediaItem> item;
+// The item the engine made, and what its player went through, kept after the player itself is gone.
+struct PlayerRecord : platform::MediaItem {
+    std::vector<platform::MediaTimeRange> seekableTimeRanges() const override { return ranges; }
+
+    std::vector<platform::MediaTimeRange> ranges;
     float rate = 0;
     platform::MediaTime currentTime = platform::MediaTime::zero();
     bool hasCurrentItem = true;
@@ -74,7 +70,7 @@ class FakeMediaEngine : public platform::MediaEngine {
 public:
     std::shared_ptr<platform::MediaItem> itemWithURL(const platform::URL&) override
     {
-        return std::make_shared<FakeMediaItem>();
+        return std::make_shared<PlayerRecord>();
     }
     std::unique_ptr<platform::MediaPlayer> playerWithItem(std::shared_ptr<platform::MediaItem> item) override;
     std::shared_ptr<PlayerRecord> lastPlayer() const { return players.back(); }

@@ -16,9 +16,9 @@ protected:
     {
         auto record = media.lastPlayer();
         record->currentTime = MediaTime::makeWithSeconds(seconds, 1000);
-        record->item->ranges.clear();
+        record->ranges.clear();
         for (auto [start, duration] : ranges)
-            record->item->ranges.push_back({MediaTime{int64_t(start), 1}, MediaTime{int64_t(duration), 1}});
+            record->ranges.push_back({MediaTime{int64_t(start), 1}, MediaTime{int64_t(duration), 1}});
     }
     // Where the seeks went, in seconds; every one of them exact.
     std::vector<double> seeks() const
