@@ -9,7 +9,7 @@ namespace {
 // A player with a stream playing.
 class StreamPlayer : public World {
 protected:
-    StreamPlayer() { player->play(channel(0)); }
+    StreamPlayer() { player->play(KovraChannel::allChannels[0]); }
 
     // Puts the playing stream at a position with seekable ranges {start, duration}, in seconds.
     void at(double seconds, std::vector<std::pair<double, double>> ranges)

@@ -16,7 +16,7 @@ TEST_F(Tray, SlotSubmenusNameTheDesktopsKeysAndCheckTheirChannel)
 {
     storeSlots({"velmora", "", "retired", "", "nimo"});
     hotKeys.boundKeys = {{0, "Alt+1"}, {1, "Alt+2"}, {4, "Alt+5"}}; // the desktop refused slots 3 and 4
-    startWith();
+    start();
     EXPECT_EQ(titles(slots()), (Strings{"Alt+1: Kovra Velmora", "Alt+2: hotkey_none", "hotkey_slot 3: hotkey_none",
                                         "hotkey_slot 4: hotkey_none", "Alt+5: Kovra Nimo"}));
     // The user gives slot 1 other keys in the desktop's settings: its item follows.
@@ -36,7 +36,7 @@ TEST_F(Tray, SlotSubmenusNameTheDesktopsKeysAndCheckTheirChannel)
 // Switching it on and off: test_menu.py, on the real autostart folder.
 TEST_F(Tray, LaunchAtLoginShowsWhatTheSystemReports)
 {
-    startWith();
+    start();
     ON_CALL(loginItem, status()).WillByDefault(Return(LoginItemStatus::RequiresApproval));
     EXPECT_CALL(loginItem, registerService()).WillOnce(Return(false));
     EXPECT_CALL(loginItem, unregisterService()).Times(0);
@@ -47,7 +47,7 @@ TEST_F(Tray, LaunchAtLoginShowsWhatTheSystemReports)
 TEST_F(Tray, EmptySlotsUnknownIdsForeignSelectorsAndWhatOutlivesTheControllerDoNothing)
 {
     storeSlots({"velmora", "retired", "", "", ""});
-    startWith();
+    start();
     press(key2);
     press(key3);
     EXPECT_FALSE(manager->performAction("launchMissiles:", entry(0)));
