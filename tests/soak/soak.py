@@ -107,9 +107,11 @@ class Soak:
 
     # -- the listener --------------------------------------------------------------------------------
 
+    KINDS = ["click", "click", "key", "toggle", "play", "pause", "next", "previous", "quit", "listen"]
+
     def act(self):
-        kind = self.rng.choice(["click", "click", "key", "toggle", "play", "pause", "next", "previous", "quit",
-                                "listen"])
+        # One random action; returns its kind and the channel (or slot) drawn for it.
+        kind = self.rng.choice(self.KINDS)
         channel = self.rng.randrange(3)
         self.log(f"listener: {kind}{f' {CHANNEL_IDS[channel]}' if kind in ('click', 'key') else ''}")
         if kind == "click":
@@ -126,7 +128,7 @@ class Soak:
                 self.violation(f"quit ended with status {status} after {time.monotonic() - asked:.1f} s")
             self.s.tray.wait_for_no_item(timeout=10)
             self.start()
-        return kind
+        return kind, channel
 
     # -- the server ----------------------------------------------------------------------------------
 
@@ -164,7 +166,7 @@ class Soak:
         if self.rng.random() < 0.15:
             self.break_server()
             return
-        kind = self.act()
+        kind, _ = self.act()
         self.check(t0)
         if kind == "play":
             time.sleep(1.5)  # the play command opens the stream afresh, playing or not
