@@ -23,6 +23,7 @@ def name_of(channel_id):
 class Listener(Soak):
     # What the person expects from what they did: the channel, whether it plays, the status, the slots.
     KINDS = ["click", "click", "key", "toggle", "play", "pause", "next", "previous"]
+    settle = 10.0  # a step's outcome, sound included, may take this long on a loaded machine
 
     def __init__(self, session, rng, log):
         self.channel, self.playing, self.status = None, False, "Stopped"

@@ -5,6 +5,7 @@
 # step: the app lives, never two tones at once, the menu and the media controls say Playing exactly
 # while the chosen channel sounds, sound is back within 5 s of a heal, no gap of 100 ms once a
 # channel sounds in steady play, and memory stays bounded. Prints its seed; --seed replays a run.
+# (tests/integration/test_random.py walks the same listener briefly, on a server that never fails.)
 #     soak.py --bin build/kovra-radio [--minutes 30] [--seed N] [--segment 2]
 import argparse
 import os
@@ -33,6 +34,11 @@ FAULTS = ("drop", "stall", "404", "garbage", "gone")
 
 
 class Soak:
+    # What the listener does (a kind listed twice is drawn twice as often), and how long what the app
+    # says and what is heard may take to agree after a step.
+    KINDS = ["click", "click", "key", "toggle", "play", "pause", "next", "previous", "quit", "listen"]
+    settle = SETTLE
+
     def __init__(self, session, rng, log):
         self.s, self.rng, self.log = session, rng, log
         self.bus = session.bus()
@@ -75,7 +81,7 @@ class Soak:
             self.log(self.app.log()[-3000:])
             return self.start()
         try:
-            procutil.wait_until(self.agree, SETTLE, interval=0.1, message="agreement")
+            procutil.wait_until(self.agree, self.settle, interval=0.1, message="agreement")
         except AssertionError:
             self.violation(f"told {self.told()} while hearing {self.s.audio.which_channels_sound() or 'silence'}")
         try:
@@ -106,8 +112,6 @@ class Soak:
             self.violation(f"a {gap:.2f} s gap in the {seconds:.0f} s after {what}")
 
     # -- the listener --------------------------------------------------------------------------------
-
-    KINDS = ["click", "click", "key", "toggle", "play", "pause", "next", "previous", "quit", "listen"]
 
     def act(self):
         # One random action; returns its kind and the channel (or slot) drawn for it.
