@@ -72,7 +72,7 @@ class Hold(FaultSteps, kovratest.SharedSessionTest):
         measured(f"crowd: open files before {files_before}, at most {max(files)} during, after", files_after, "")
         measured(f"crowd: resident MiB before {rss_before / mib:.1f}, at most {max(rss) / mib:.1f} during, after",
                  rss_after / mib, "MiB")
-        measured("crowd: longest gap in the tone", gap)
+        measured("crowd: longest gap in the sound", gap)
         self.assertLess(gap, 0.15, "the tone broke off while the crowd came")
         self.assertLessEqual(max(files), files_before + RELAY_CONNECTIONS + 32)
         self.assertLess(rss_after - rss_before, 5 * mib)
