@@ -49,7 +49,8 @@ class Hold(FaultSteps, kovratest.SharedSessionTest):
                 procutil.wait_until(lambda: s.audio.now() - hung_at >= HANG_SECONDS, HANG_SECONDS + 5, interval=0.5,
                                     message="the hang to last")
                 s.audio.assert_silent(0.5)
-                self.assert_back_by_itself(item, "tarvesi", f"{HANG_SECONDS} s hang {'from a switch' * switching}")
+                what = f"{HANG_SECONDS} s hang {'from a switch' * switching}"
+                self.assert_back_by_itself(item, "tarvesi", what)
 
     def test_a_crowd_of_idle_and_trickling_connections_silences_nothing_and_costs_nothing_after(self):
         s = self.session
@@ -69,9 +70,10 @@ class Hold(FaultSteps, kovratest.SharedSessionTest):
         rss_after = resident(app.pid)
         files_after = open_files(app.pid)
         mib = 2 ** 20
-        measured(f"crowd: open files before {files_before}, at most {max(files)} during, after", files_after, "")
-        measured(f"crowd: resident MiB before {rss_before / mib:.1f}, at most {max(rss) / mib:.1f} during, after",
-                 rss_after / mib, "MiB")
+        measured(f"crowd: open files before {files_before}, at most {max(files)} during, after",
+                 files_after, "")
+        measured(f"crowd: resident MiB before {rss_before / mib:.1f}, at most {max(rss) / mib:.1f} "
+                 "during, after", rss_after / mib, "MiB")
         measured("crowd: longest gap in the sound", gap)
         self.assertLess(gap, 0.15, "the tone broke off while the crowd came")
         self.assertLessEqual(max(files), files_before + RELAY_CONNECTIONS + 32)

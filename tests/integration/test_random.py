@@ -93,9 +93,11 @@ class RandomUse(kovratest.SessionTest):
             except Exception as e:  # a hung or vanished app, a click that found no entry
                 listener.violation(repr(e))
             if listener.violations:
-                self.fail(f"seed {seed}, step {step}: {listener.violations[0]}\nreplay: KOVRA_RANDOM_SEED={seed} "
-                          f"KOVRA_RANDOM_STEPS={step + 1}\nsteps:\n  " + "\n  ".join(journal)
-                          + f"\nmenu:\n{listener.s.tray.outline(listener.item)}\napp log:\n{listener.app.log()[-3000:]}")
+                done = "\n  ".join(journal)
+                self.fail(f"seed {seed}, step {step}: {listener.violations[0]}\n"
+                          f"replay: KOVRA_RANDOM_SEED={seed} KOVRA_RANDOM_STEPS={step + 1}\n"
+                          f"steps:\n  {done}\nmenu:\n{listener.s.tray.outline(listener.item)}\n"
+                          f"app log:\n{listener.app.log()[-3000:]}")
         self.assertEqual(listener.app.terminate(), 0, listener.app.log())
 
 

@@ -31,7 +31,8 @@ class StatusItem(kovratest.SharedSessionTest):
 
     def assert_heard_at(self, volume, db, when):
         want = 60 * math.log10(volume)
-        print(f"[measured] sink level at {volume:.0%} {when}: {db:.2f} dB (the scale's {want:.2f})", file=sys.stderr)
+        print(f"[measured] sink level at {volume:.0%} {when}: {db:.2f} dB (the scale's {want:.2f})",
+              file=sys.stderr)
         self.assertAlmostEqual(db, want, delta=TOLERANCE_DB, msg=when)
 
     def mpris_volume(self):
