@@ -6,6 +6,7 @@
 # never sounds two channels at once, its menu agrees with what it tells the desktop's media
 # controls, and once the server is back the channel sounds again by itself.
 import http.client
+import itertools
 import os
 import re
 import signal
@@ -45,20 +46,27 @@ def measured(what, value, unit="s"):
     print(f"[measured] {what}: {value:.2f} {unit}", file=sys.stderr, flush=True)
 
 
-class Faults(kovratest.SharedSessionTest):
+class FaultSteps:
+    # A listener's steps against a failing broadcaster, shared with test_hold.py.
 
     def setUp(self):
         super().setUp()
-        self.addCleanup(self._heal_broadcaster)
+        self.addCleanup(self.heal)
         self.case_started = self.session.audio.now()
         self.bus = self.session.bus()
         self.addCleanup(self.bus.close)
 
-    def _heal_broadcaster(self):
+    def break_server(self, channel, mode, scope="all"):
+        # One of the broadcaster's faults for the channel, or "gone": the whole host away.
+        if mode == "gone":
+            self.session.broadcaster.set_listening(False)
+        else:
+            self.session.broadcaster.set_fault(channel, mode, scope)
+
+    def heal(self):
+        # Whatever a case changed of the broadcaster, undone for the next.
         b = self.session.broadcaster
         b.set_listening(True), b.set_tls("ok"), b.set_latency(0), b.clear_faults()
-
-    # -- what the desktop's media controls are told -----------------------------------------------------
 
     def assert_menu_matches_player(self, item, channel_id):
         # The menu checks exactly the channel the media controls report as playing (None: nothing
@@ -74,8 +82,6 @@ class Faults(kovratest.SharedSessionTest):
         except AssertionError as e:
             raise AssertionError(f"{e}: menu and media controls say {seen}, expected {want or 'nothing'}") from None
 
-    # -- common steps ------------------------------------------------------------------------------------
-
     def click_channel(self, item, channel_id):
         self.session.tray.click([name_of(channel_id)], item=item)
 
@@ -88,7 +94,7 @@ class Faults(kovratest.SharedSessionTest):
         self.assertTrue(app.alive(), f"the app ended with status {app.proc.returncode}\n{app.log()}")
 
     def wait_for_return(self, channel_id, returned_at, what):
-        # The channel sounds again within the recovery time of the server's return; returns how long it took.
+        # The channel sounds again within the recovery time of the server's return.
         try:
             took = self.session.audio.wait_for_channel(channel_id, timeout=RECOVERY_SECONDS * SLOW + 0.5) - returned_at
         except AssertionError:
@@ -98,7 +104,6 @@ class Faults(kovratest.SharedSessionTest):
             self.fail(f"{what}: {name_of(channel_id)} sounded {late:.1f}s after the server came back, "
                       f"not within {RECOVERY_SECONDS * SLOW:.0f}s")
         measured(f"{what}: sound back after the server's return", max(0.0, took))
-        return max(0.0, took)
 
     def assert_silent_but_chosen(self, app, item, channel_id, seconds):
         # Nothing sounds and nothing claims to (no check mark, the media controls not Playing) soon
@@ -113,46 +118,55 @@ class Faults(kovratest.SharedSessionTest):
             return seen[0] == [] and seen[1] != "Playing" and seen[2] == name_of(channel_id)
         procutil.wait_until(told, 2.5 * SLOW, interval=0.2, message=f"a failed {channel_id} not to be shown playing")
 
-    def assert_back_by_itself(self, item, channel_id, what, heal=None):
-        # Once the server is healed, the channel sounds again on its own, and never with another.
-        (heal or self.session.broadcaster.clear_faults)()
+    def assert_back_by_itself(self, item, channel_id, what):
+        # Once the server serves again, the channel sounds again on its own, never with another, and
+        # plays on without a gap.
+        self.session.broadcaster.set_listening(True)
+        self.session.broadcaster.clear_faults()
         self.wait_for_return(channel_id, self.session.audio.now(), what)
         self.assert_menu_matches_player(item, channel_id)
         self.assert_never_two_channels()
+        self.assert_no_gap(5)
+
+    def assert_no_gap(self, seconds):
+        # From now on, for `seconds`, the channel sounds without a gap of 100 ms.
+        gap = self.session.audio.longest_gap(self.session.audio.record(seconds))
+        measured("longest gap", gap)
+        self.assertLess(gap, 0.1, f"a {gap:.2f} s gap in {seconds} s of play")
 
     def assert_never_two_channels(self):
         s = self.session
         s.audio.assert_never_together(s.audio.since(self.case_started))
+
+    def listening(self, app):
+        # Where the app listens (address:port), as ss sees it.
+        return [line.split()[3] for line in self.session.run(["ss", "-Hltnp"]).stdout.splitlines()
+                if f"pid={app.pid}," in line]
 
     def wait_for_stalled_request(self, channel_id, since):
         procutil.wait_until(lambda: any(r["mode"] == "stall" for r in
                                         self.session.broadcaster.requests(channel_id, since=since)),
                             15 * SLOW, message=f"a hung request for {channel_id}")
 
-    # -- a server that is not there, or refuses ----------------------------------------------------------
 
-    def test_server_absent_at_start_then_it_comes_up_and_the_chosen_channel_sounds(self):
-        s = self.session
-        s.broadcaster.set_listening(False)
-        app, item = self.start_app_with_menu()
-        self.click_channel(item, "velmora")
-        self.assert_silent_but_chosen(app, item, "velmora", 2.0)
-        self.assert_back_by_itself(item, "velmora", "absent at start", lambda: s.broadcaster.set_listening(True))
+class Faults(FaultSteps, kovratest.SharedSessionTest):
 
-    def test_a_channel_opened_into_failing_segments_or_playlist_is_not_shown_playing_and_sounds_once_served(self):
+    # -- a server that is not there, refuses or fails ---------------------------------------------------
+
+    def test_a_channel_opened_into_a_failing_server_is_not_shown_playing_and_sounds_once_served(self):
         # Refused, hung or garbage segments are skipped by the demuxer without ending the stream:
-        # only the silence tells. Once served, the channel sounds and plays on without a gap.
+        # only the silence tells. Each channel is opened from another's play, but the first.
         s = self.session
         app, item = self.start_app_with_menu()
-        for channel, mode, scope in (("velmora", "404", "segments"), ("nimo", "stall", "segments"),
+        for channel, mode, scope in (("nimo", "garbage", "playlist"), ("velmora", "gone", "all"),
+                                     ("nimo", "stall", "segments"), ("velmora", "404", "segments"),
                                      ("tarvesi", "404", "all"), ("nimo", "garbage", "segments")):
             with self.subTest(mode=mode, scope=scope):
-                s.broadcaster.set_fault(channel, mode, scope)
+                self.break_server(channel, mode, scope)
                 self.click_channel(item, channel)
                 s.audio.wait_for_silence()
                 self.assert_silent_but_chosen(app, item, channel, 2.0)
-                self.assert_back_by_itself(item, channel, f"{mode} {scope}")
-                self.assert_no_gap(5)
+                self.assert_back_by_itself(item, channel, f"opened into {mode} {scope}")
         self.assertTrue(any(r["status"] == 404 for r in s.broadcaster.requests("tarvesi", since=self.case_started)),
                         "the app asked for the playlist")
         # Quick refusals for a while, then a short hang: the refusals said nothing of the link, so
@@ -165,11 +179,22 @@ class Faults(kovratest.SharedSessionTest):
         time.sleep(4)
         self.assert_back_by_itself(item, "velmora", "404s then a hang")
 
-    def assert_no_gap(self, seconds):
-        # From now on, for `seconds`, the channel sounds without a gap of 100 ms.
-        gap = self.session.audio.longest_gap(self.session.audio.record(seconds))
-        measured("longest gap", gap)
-        self.assertLess(gap, 0.1, f"a {gap:.2f} s gap in {seconds} s of play")
+    def test_a_server_that_fails_while_a_channel_plays_silences_it_until_it_serves_again(self):
+        s = self.session
+        app, item = self.start_app_with_menu()
+        # The host gone for 20 s: past the first quick retries.
+        for channel, mode, scope, lasting in (("velmora", "stall", "segments", 0),
+                                              ("tarvesi", "drop", "all", 0), ("nimo", "gone", "all", 20)):
+            with self.subTest(mode=mode, scope=scope):
+                self.play(item, channel)
+                broke_at = s.audio.now()
+                self.break_server(channel, mode, scope)
+                # What was buffered plays out; then nothing, yet the channel stays chosen.
+                s.audio.wait_for_silence(timeout=30 * SLOW)
+                measured(f"{mode} {scope}: buffered sound after the fault", s.audio.now() - 0.5 - broke_at)
+                time.sleep(max(0.0, broke_at + lasting - s.audio.now()))
+                self.assert_silent_but_chosen(app, item, channel, 3.0)
+                self.assert_back_by_itself(item, channel, f"{mode} {scope} while playing")
 
     def test_a_certificate_from_an_unknown_authority_never_sounds(self):
         s = self.session
@@ -178,46 +203,11 @@ class Faults(kovratest.SharedSessionTest):
         self.click_channel(item, "nimo")
         # Long enough for the first attempt and several retries.
         self.assert_silent_but_chosen(app, item, "nimo", 5.0)
-        # Refused at the handshake: not one request reached the server.
-        self.assertEqual(s.broadcaster.requests("nimo", since=self.case_started), [])
-
         # Switching channel does not get round the check either.
         self.click_channel(item, "velmora")
         self.assert_silent_but_chosen(app, item, "velmora", 2.0)
+        # Refused at the handshake: not one request of either reached the server.
         self.assertEqual(s.broadcaster.requests(since=self.case_started), [])
-
-    def test_a_garbage_playlist_plays_nothing_and_a_good_one_sounds(self):
-        s = self.session
-        s.broadcaster.set_fault("nimo", "garbage", "playlist")
-        app, item = self.start_app_with_menu()
-        self.click_channel(item, "nimo")
-        self.assert_silent_but_chosen(app, item, "nimo", 3.0)
-        self.assert_back_by_itself(item, "nimo", "garbage playlist")
-
-    # -- a server that fails while a channel plays -------------------------------------------------------
-
-    def test_hung_segments_silence_the_channel_until_they_are_served_again(self):
-        s = self.session
-        app, item = self.start_app_with_menu()
-        self.play(item, "velmora")
-        hung_at = s.audio.now()
-        s.broadcaster.set_fault("velmora", "stall", "segments")
-        self.wait_for_stalled_request("velmora", hung_at)
-        # What was buffered plays out; then nothing, yet the channel stays chosen.
-        s.audio.wait_for_silence(timeout=30 * SLOW)
-        measured("hung segments: buffered sound after the hang", s.audio.now() - 0.5 - hung_at)
-        self.assert_silent_but_chosen(app, item, "velmora", 3.0)
-        self.assert_back_by_itself(item, "velmora", "hung segments")
-        self.assert_no_gap(5)
-
-    def test_connections_cut_mid_stream_then_the_channel_sounds_again(self):
-        s = self.session
-        app, item = self.start_app_with_menu()
-        self.play(item, "tarvesi")
-        s.broadcaster.set_fault("tarvesi", "drop")
-        s.audio.wait_for_silence(timeout=30 * SLOW)
-        self.assert_silent_but_chosen(app, item, "tarvesi", 3.0)
-        self.assert_back_by_itself(item, "tarvesi", "cut connections")
 
     def test_the_stream_relay_serves_only_its_channels_on_loopback_and_passes_failures_on(self):
         s = self.session
@@ -227,8 +217,7 @@ class Faults(kovratest.SharedSessionTest):
         self.assertTrue(found, "the media core reads the stream through the relay")
         port, token = int(found.group(1)), found.group(2)
         self.assertGreaterEqual(len(token), 32, "an unguessable path")
-        listening = [line.split()[3] for line in s.run(["ss", "-Hltnp"]).stdout.splitlines()
-                     if f"pid={app.pid}," in line]
+        listening = self.listening(app)
         self.assertTrue(listening and all(a.startswith("127.") for a in listening), listening)
 
         def get(path, timeout=5 * SLOW):
@@ -239,11 +228,8 @@ class Faults(kovratest.SharedSessionTest):
                 return reply.status, reply.read()
             finally:
                 conn.close()
-        # (Which paths and headers it passes on: RelayTest.)
-        good = "/radio_velmora/kovra_velmora.m3u8"
-        self.assertEqual(get(f"/{token}{good}")[0], 200)
-        self.assertEqual(get(good)[0], 404)
-        self.assertEqual(get(f"/{token}/radio_velmora/kovra_velmora_999999.ts"), (404, b"not found\n"))
+        # (Which paths and headers it passes on, and that the token is asked for: RelayTest.)
+        self.assertEqual(get(f"/{token}/radio_velmora/kovra_velmora.m3u8")[0], 200)
         # What the server does reaches the media core as it was: its error, no answer (or garbage for
         # a segment) as a gateway error, a hang as a hang.
         segment = f"/{token}/radio_nimo/kovra_nimo_000001.ts"
@@ -253,17 +239,6 @@ class Faults(kovratest.SharedSessionTest):
         s.broadcaster.set_fault("nimo", "stall", scope="segments")
         with self.assertRaises(socket.timeout):
             get(segment, timeout=2)
-
-    def test_a_server_gone_for_20_seconds_is_heard_again_soon_after_it_returns(self):
-        s = self.session
-        app, item = self.start_app_with_menu()
-        self.play(item, "nimo")
-        s.broadcaster.set_listening(False)
-        gone_at = s.audio.now()
-        s.audio.wait_for_silence(timeout=30 * SLOW)
-        procutil.wait_until(lambda: s.audio.now() - gone_at >= 20, 25, interval=0.2, message="20 s of outage")
-        self.assert_silent_but_chosen(app, item, "nimo", 0.5)
-        self.assert_back_by_itself(item, "nimo", "20 s outage", lambda: s.broadcaster.set_listening(True))
 
     def test_switching_away_from_a_hung_channel_plays_the_new_one_and_never_the_old(self):
         s = self.session
@@ -429,7 +404,7 @@ class Faults(kovratest.SharedSessionTest):
         s.broadcaster.set_listening(True)
         back = s.audio.now()
         mocks.network(mocks.ONLINE)
-        measured("online: sound after the network is back", s.audio.wait_for_channel("velmora", 60 * SLOW) - back)
+        self.wait_for_return("velmora", back, "back online after 65 s")
 
     def test_a_switch_to_another_network_reopens_the_stream_and_a_connectivity_blip_does_not(self):
         s = self.session
@@ -454,31 +429,27 @@ class Faults(kovratest.SharedSessionTest):
 
     # -- quitting ----------------------------------------------------------------------------------------
 
-    def quit_and_time(self, app, item, how):
-        asked = time.monotonic()
-        self.session.tray.click(["Quit"], item=item) if how == "quit" else app.signal(signal.SIGTERM)
-        return app.wait(timeout=15 * SLOW), time.monotonic() - asked
-
     def test_quit_and_sigterm_end_the_app_at_once_while_a_stream_plays_or_hangs(self):
         s = self.session
-        for state in ("playing", "hung"):
-            for how in ("quit", "sigterm"):
-                with self.subTest(state=state, how=how):
-                    try:
-                        app, item = self.start_app_with_menu()
-                        self.play(item, "nimo")
-                        if state == "hung":
-                            hung_at = s.audio.now()
-                            s.broadcaster.set_fault("nimo", "stall")
-                            self.wait_for_stalled_request("nimo", hung_at)
-                        status, took = self.quit_and_time(app, item, how)
-                        measured(f"{how} while {state}: process gone after", took)
-                        self.assertEqual(status, 0, app.log())
-                        self.assertLess(took, QUIT_SECONDS * SLOW, f"{how} while {state} took {took:.2f}s")
-                        s.tray.wait_for_no_item(timeout=10)
-                    finally:
-                        s.broadcaster.clear_faults()
-                        self._reset_session()
+        for state, how in itertools.product(("playing", "hung"), ("quit", "sigterm")):
+            with self.subTest(state=state, how=how):
+                try:
+                    app, item = self.start_app_with_menu()
+                    self.play(item, "nimo")
+                    if state == "hung":
+                        hung_at = s.audio.now()
+                        s.broadcaster.set_fault("nimo", "stall")
+                        self.wait_for_stalled_request("nimo", hung_at)
+                    asked = time.monotonic()
+                    s.tray.click(["Quit"], item=item) if how == "quit" else app.signal(signal.SIGTERM)
+                    status, took = app.wait(timeout=15 * SLOW), time.monotonic() - asked
+                    measured(f"{how} while {state}: process gone after", took)
+                    self.assertEqual(status, 0, app.log())
+                    self.assertLess(took, QUIT_SECONDS * SLOW, f"{how} while {state} took {took:.2f}s")
+                    s.tray.wait_for_no_item(timeout=10)
+                finally:
+                    s.broadcaster.clear_faults()
+                    self._reset_session()
         self.assert_never_two_channels()
 
 

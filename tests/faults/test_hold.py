@@ -12,8 +12,8 @@ import time
 
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
-import test_faults  # noqa: E402  (its steps: play, wait for the channel's return, menu and MPRIS agreeing)
 from procutil import proc_rss  # noqa: E402
+from test_faults import FaultSteps, measured  # noqa: E402
 
 HANG_SECONDS = 45
 # The relay holds at most this many connections at once; the media core's own come on top.
@@ -33,27 +33,7 @@ def resident(pid):
     return sorted(readings)[3]
 
 
-def longest_gap(audio, samples, channel):
-    # The longest run of 0.1 s windows, 0.05 s apart, in which the channel's tone is missing.
-    longest = run = 0.0
-    for _, names in audio.channels_heard(samples):
-        run = run + 0.05 if channel not in names else 0.0
-        longest = max(longest, run)
-    return longest
-
-
-class Hold(kovratest.SharedSessionTest):
-    # The fault suite's steps (its class is not named here, or its cases would run again with these).
-    _heal_broadcaster, click_channel, play, assert_menu_matches_player, wait_for_return, assert_alive, \
-        wait_for_stalled_request = (getattr(test_faults.Faults, name) for name in (
-            "_heal_broadcaster", "click_channel", "play", "assert_menu_matches_player", "wait_for_return",
-            "assert_alive", "wait_for_stalled_request"))
-
-    def setUp(self):
-        super().setUp()
-        self.addCleanup(self._heal_broadcaster)
-        self.bus = self.session.bus()
-        self.addCleanup(self.bus.close)
+class Hold(FaultSteps, kovratest.SharedSessionTest):
 
     def test_a_host_hung_for_45_seconds_is_heard_again_within_seconds_of_its_return(self):
         s = self.session
@@ -69,9 +49,8 @@ class Hold(kovratest.SharedSessionTest):
                 procutil.wait_until(lambda: s.audio.now() - hung_at >= HANG_SECONDS, HANG_SECONDS + 5, interval=0.5,
                                     message="the hang to last")
                 s.audio.assert_silent(0.5)
-                s.broadcaster.clear_faults()
-                self.wait_for_return("tarvesi", s.audio.now(), f"{HANG_SECONDS} s hang {'from a switch' * switching}")
-                self.assert_menu_matches_player(item, "tarvesi")
+                what = f"{HANG_SECONDS} s hang {'from a switch' * switching}"
+                self.assert_back_by_itself(item, "tarvesi", what)
 
     def test_a_crowd_of_idle_and_trickling_connections_silences_nothing_and_costs_nothing_after(self):
         s = self.session
@@ -79,24 +58,23 @@ class Hold(kovratest.SharedSessionTest):
         # A desktop session's usual limit; the crowd alone would be more than it.
         s.run(["prlimit", f"--pid={app.pid}", "--nofile=1024:1024"], check=True)
         self.play(item, "velmora")
-        port = next(int(line.split()[3].rsplit(":", 1)[1]) for line in s.run(["ss", "-Hltnp"]).stdout.splitlines()
-                    if f"pid={app.pid}," in line)
+        port = int(self.listening(app)[0].rsplit(":", 1)[1])
         files_before, rss_before = open_files(app.pid), resident(app.pid)
         crowd = self.crowd(port)
         started, files, rss = s.audio.now(), [], []
         while s.audio.now() - started < 12:
             files.append(open_files(app.pid)), rss.append(proc_rss(app.pid))
             time.sleep(0.2)
-        gap = longest_gap(s.audio, s.audio.since(started), "velmora")
+        gap = s.audio.longest_gap(s.audio.since(started))
         procutil.stop(crowd)
         rss_after = resident(app.pid)
         files_after = open_files(app.pid)
         mib = 2 ** 20
-        test_faults.measured(f"crowd: open files before {files_before}, at most {max(files)} during, after",
-                             files_after, "")
-        test_faults.measured(f"crowd: resident MiB before {rss_before / mib:.1f}, at most {max(rss) / mib:.1f} "
-                             "during, after", rss_after / mib, "MiB")
-        test_faults.measured("crowd: longest gap in the tone", gap)
+        measured(f"crowd: open files before {files_before}, at most {max(files)} during, after",
+                 files_after, "")
+        measured(f"crowd: resident MiB before {rss_before / mib:.1f}, at most {max(rss) / mib:.1f} "
+                 "during, after", rss_after / mib, "MiB")
+        measured("crowd: longest gap in the sound", gap)
         self.assertLess(gap, 0.15, "the tone broke off while the crowd came")
         self.assertLessEqual(max(files), files_before + RELAY_CONNECTIONS + 32)
         self.assertLess(rss_after - rss_before, 5 * mib)

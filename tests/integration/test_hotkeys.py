@@ -3,7 +3,7 @@
 # what the tray menu then shows; the slot list in settings.json across restarts and hand edits.
 
 import kovratest  # noqa: E402
-from kovratest import CHANNEL_NAMES, read_settings, slot_labels, write_settings  # noqa: E402
+from kovratest import CHANNEL_NAMES, read_settings, slot_labels  # noqa: E402
 
 DEFAULT_SLOTS = ["velmora", "tarvesi", "nimo", "", ""]
 
@@ -47,20 +47,15 @@ class Hotkeys(kovratest.SharedSessionTest):
 
     def test_a_hand_corrupted_settings_file_gives_way_to_the_defaults(self):
         s = self.session
-        defaults = [f"Alt+1: {CHANNEL_NAMES[0]}", f"Alt+2: {CHANNEL_NAMES[1]}", f"Alt+3: {CHANNEL_NAMES[2]}",
-                    "Alt+4: None", "Alt+5: None"]
+        defaults = [f"Alt+{n}: {name}" for n, name in enumerate(CHANNEL_NAMES + ["None", "None"], 1)]
         corruptions = {
             "garbage bytes": b"\x00\xff{\"hotkeyChannels\": [\"nimo\"\x9c\x01",
             "a number among the ids": {"hotkeyChannels": ["nimo", 7, "velmora", "", ""]},
         }
-        app = None
+        app, _ = self.start_app_with_menu()  # each file is then written as by hand while the app is away
         for name, content in corruptions.items():
             with self.subTest(settings=name):
-                if app:
-                    self.assertEqual(app.terminate(), 0, app.log())
-                    s.tray.wait_for_no_item(timeout=10)
-                write_settings(s, content)
-                app, item = self.start_app_with_menu()
+                app, item = self.restart_app(app, settings=content)
                 self.assertEqual(slot_labels(s.tray.layout(item)), defaults, s.tray.outline(item))
                 self.assertEqual(read_settings(s)["hotkeyChannels"], DEFAULT_SLOTS)
                 self.assertTrue(app.alive())

@@ -12,7 +12,7 @@ import time
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 from audio import rms  # noqa: E402
-from kovratest import mpris_state  # noqa: E402
+from kovratest import mpris_state, wait_for_stream_volume  # noqa: E402
 
 PLAYER = ["playerctl", "-p", "kovra_radio"]
 # PulseAudio's software volume is cubic: a stream at v (0 to 1) of its volume sounds at v³ of its
@@ -20,14 +20,7 @@ PLAYER = ["playerctl", "-p", "kovra_radio"]
 TOLERANCE_DB = 0.5
 
 
-def expected_db(volume):
-    return 60 * math.log10(volume)
-
-
 class StatusItem(kovratest.SharedSessionTest):
-
-    def wait_for_volume(self, percent):
-        kovratest.wait_for_stream_volume(self.session, percent)
 
     def level(self):
         # The sink's level in dB once a change has reached it: the median of 0.1 s frames, which a
@@ -37,9 +30,10 @@ class StatusItem(kovratest.SharedSessionTest):
         return statistics.median(20 * math.log10(max(rms(f), 1e-9)) for f in frames)
 
     def assert_heard_at(self, volume, db, when):
-        print(f"[measured] sink level at {volume:.0%} {when}: {db:.2f} dB (the scale's {expected_db(volume):.2f})",
+        want = 60 * math.log10(volume)
+        print(f"[measured] sink level at {volume:.0%} {when}: {db:.2f} dB (the scale's {want:.2f})",
               file=sys.stderr)
-        self.assertAlmostEqual(db, expected_db(volume), delta=TOLERANCE_DB, msg=when)
+        self.assertAlmostEqual(db, want, delta=TOLERANCE_DB, msg=when)
 
     def mpris_volume(self):
         return float(self.session.run(PLAYER + ["volume"], check=True).stdout)
@@ -56,10 +50,10 @@ class StatusItem(kovratest.SharedSessionTest):
         self.session.run(PLAYER + ["volume", "1"], check=True)
         self.session.tray.click(["Kovra Velmora"], item=item)
         self.wait_until_playing("velmora", item)
-        self.wait_for_volume(100)
+        wait_for_stream_volume(self.session, 100)
         return self.level()
 
-    def test_a_middle_click_pauses_and_resumes_and_the_wheel_steps_the_volume(self):
+    def test_a_middle_click_pauses_and_resumes_and_every_door_steps_the_streams_own_volume(self):
         s = self.session
         app, item = self.start_app_with_menu()
         tip = lambda p: (p["ToolTip"]["title"], p["XAyatanaLabel"])  # noqa: E731
@@ -81,28 +75,24 @@ class StatusItem(kovratest.SharedSessionTest):
         # Ten notches down, as GTK panels count them: 5 % of the server's scale each.
         for notch in range(1, 11):
             s.tray.call("Scroll", 1, "vertical", item=item)
-            self.wait_for_volume(100 - 5 * notch)
+            wait_for_stream_volume(s, 100 - 5 * notch)
         self.assert_heard_at(0.5, self.level() - full, "ten notches down")
         self.assertAlmostEqual(self.mpris_volume(), 0.5)
         # Plasma counts in eighths of a degree, upward; a host's values beyond any screen or wheel harm
         # nothing, and one event moves four notches at most.
         s.tray.call("Scroll", 240, "Vertical", item=item)
-        self.wait_for_volume(60)
+        wait_for_stream_volume(s, 60)
         s.tray.call("Activate", 2 ** 31 - 1, 2 ** 31 - 1, item=item)
         s.tray.call("Scroll", -2 ** 31, "vertical", item=item)
-        self.wait_for_volume(40)
+        wait_for_stream_volume(s, 40)
         self.assertTrue(app.alive(), app.log())
         # With no desktop portal the app cannot keep the computer awake, and says so once.
         self.assertEqual(app.log().count("no desktop portal keeps the computer from suspending"), 1, app.log())
 
-    def test_the_volume_is_the_streams_own_for_every_door_and_survives_a_restart(self):
-        s = self.session
-        app, item = self.start_app_with_menu()
-        full = self.play_velmora_at_full_volume(item)
+        # The same volume is the stream's own for MPRIS and the mixer, and survives a restart.
         signals = kovratest.monitor_bus(self, s, "type='signal',path='/org/mpris/MediaPlayer2'")
-
         s.run(PLAYER + ["volume", "0.3"], check=True)
-        self.wait_for_volume(30)
+        wait_for_stream_volume(s, 30)
         self.assert_heard_at(0.3, self.level() - full, "set over MPRIS")
         # The mixer changes it: MPRIS reads and announces it.
         s.run(["pactl", "set-sink-input-volume", str(kovratest.sink_input(s)[0]), "45%"], check=True)
@@ -113,15 +103,15 @@ class StatusItem(kovratest.SharedSessionTest):
         for value, refused, percent in (("double:1.7", False, 100), ("double:-0.5", False, 0), ("string:loud", True, 0),
                                         ("boolean:true", True, 0), ("int32:1", True, 0), ("double:nan", True, 0)):
             self.assertEqual("InvalidArgs" in (self.set_volume(value) or ""), refused, value)
-            self.wait_for_volume(percent)
+            wait_for_stream_volume(s, percent)
         self.assertEqual(self.mpris_volume(), 0.0)
 
         s.run(PLAYER + ["volume", "0.3"], check=True)
-        self.wait_for_volume(30)
+        wait_for_stream_volume(s, 30)
         app, item = self.restart_app(app)
         s.tray.click(["Kovra Velmora"], item=item)
         self.wait_until_playing("velmora", item)
-        self.wait_for_volume(30)
+        wait_for_stream_volume(s, 30)
         self.assert_heard_at(0.3, self.level() - full, "after a restart")
         procutil.wait_until(lambda: self.mpris_volume() == 0.3, 10, message="MPRIS to read the kept 30 %")
 

@@ -11,10 +11,10 @@ from kovratest import CHANNEL_NAMES, visible_entries  # noqa: E402
 class TrayLifecycle(kovratest.SessionTest):
     session_options = {"audio": False}
 
-    def test_first_run_menu_and_icon(self):
+    def test_first_run_menu_and_icon_and_a_second_launch_leaves_them_alone(self):
         # The layout itself is MenuManagerTest's; here, that it reaches a host over dbusmenu whole.
         s = self.start_session()
-        _, item = self.start_app_with_item(s)
+        first, item = self.start_app_with_item(s)
         root = s.tray.wait_for_layout(lambda r: len(visible_entries(r)) >= 9, message="the first menu")
         self.assertEqual(s.tray.entries(item=item), CHANNEL_NAMES + [
             "---", "Launch at Login", "Keyboard Shortcuts", "Check for Updates…", "---", "Quit Kovra Radio"], s.tray.outline())
@@ -24,6 +24,15 @@ class TrayLifecycle(kovratest.SessionTest):
         self.assertGreaterEqual(len(pixmaps), 3, [p[:2] for p in pixmaps])
         for w, h, argb in pixmaps:
             self.assertGreater(sum(1 for a in argb[0::4] if a), w, "the icon is not blank")
+
+        # A second launch exits 0; the first keeps its item until SIGINT ends it.
+        second = s.start_app()
+        self.assertEqual(second.wait(timeout=15), 0, second.log())
+        self.assertEqual(s.tray.items(), [item])
+        self.assertEqual(s.tray.item_pid(item), first.pid)
+        first.signal(signal.SIGINT)
+        self.assertEqual(first.wait(timeout=15), 0, first.log())
+        s.tray.wait_for_no_item(timeout=10)
 
     def test_item_appears_when_the_panel_starts_after_the_app_and_again_after_it_restarts(self):
         s = self.start_session(tray=False)
@@ -35,17 +44,6 @@ class TrayLifecycle(kovratest.SessionTest):
             item = s.tray.wait_for_item(timeout=20)
             self.assertEqual(s.tray.item_pid(item), app.pid)
             self.assertEqual(s.tray.entries(item=item)[:3], CHANNEL_NAMES)
-
-    def test_second_launch_exits_0_and_the_first_keeps_its_item_until_sigint(self):
-        s = self.start_session()
-        first, item = self.start_app_with_item(s)
-        second = s.start_app()
-        self.assertEqual(second.wait(timeout=15), 0, second.log())
-        self.assertEqual(s.tray.items(), [item])
-        self.assertEqual(s.tray.item_pid(item), first.pid)
-        first.signal(signal.SIGINT)
-        self.assertEqual(first.wait(timeout=15), 0, first.log())
-        s.tray.wait_for_no_item(timeout=10)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 # step: the app lives, never two tones at once, the menu and the media controls say Playing exactly
 # while the chosen channel sounds, sound is back within 5 s of a heal, no gap of 100 ms once a
 # channel sounds in steady play, and memory stays bounded. Prints its seed; --seed replays a run.
+# (tests/integration/test_random.py walks the same listener briefly, on a server that never fails.)
 #     soak.py --bin build/kovra-radio [--minutes 30] [--seed N] [--segment 2]
 import argparse
 import os
@@ -33,6 +34,11 @@ FAULTS = ("drop", "stall", "404", "garbage", "gone")
 
 
 class Soak:
+    # What the listener does (a kind listed twice is drawn twice as often), and how long what the app
+    # says and what is heard may take to agree after a step.
+    KINDS = ["click", "click", "key", "toggle", "play", "pause", "next", "previous", "quit", "listen"]
+    settle = SETTLE
+
     def __init__(self, session, rng, log):
         self.s, self.rng, self.log = session, rng, log
         self.bus = session.bus()
@@ -75,7 +81,7 @@ class Soak:
             self.log(self.app.log()[-3000:])
             return self.start()
         try:
-            procutil.wait_until(self.agree, SETTLE, interval=0.1, message="agreement")
+            procutil.wait_until(self.agree, self.settle, interval=0.1, message="agreement")
         except AssertionError:
             self.violation(f"told {self.told()} while hearing {self.s.audio.which_channels_sound() or 'silence'}")
         try:
@@ -108,8 +114,8 @@ class Soak:
     # -- the listener --------------------------------------------------------------------------------
 
     def act(self):
-        kind = self.rng.choice(["click", "click", "key", "toggle", "play", "pause", "next", "previous", "quit",
-                                "listen"])
+        # One random action; returns its kind and the channel (or slot) drawn for it.
+        kind = self.rng.choice(self.KINDS)
         channel = self.rng.randrange(3)
         self.log(f"listener: {kind}{f' {CHANNEL_IDS[channel]}' if kind in ('click', 'key') else ''}")
         if kind == "click":
@@ -126,7 +132,7 @@ class Soak:
                 self.violation(f"quit ended with status {status} after {time.monotonic() - asked:.1f} s")
             self.s.tray.wait_for_no_item(timeout=10)
             self.start()
-        return kind
+        return kind, channel
 
     # -- the server ----------------------------------------------------------------------------------
 
@@ -164,7 +170,7 @@ class Soak:
         if self.rng.random() < 0.15:
             self.break_server()
             return
-        kind = self.act()
+        kind, _ = self.act()
         self.check(t0)
         if kind == "play":
             time.sleep(1.5)  # the play command opens the stream afresh, playing or not
