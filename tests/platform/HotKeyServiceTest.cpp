@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <set>
 #include <vector>
 
@@ -22,13 +21,13 @@ public:
     {
         if (refused.count(trigger.digit))
             return nullptr;
-        bound[slot] = trigger;
+        bound.insert(slot);
         return std::make_unique<HotKeyBinding>();
     }
     QString boundTrigger(int slot) const override { return descriptions.value(slot); }
 
     std::set<int> refused; // digits another program holds
-    std::map<int, HotKeyTrigger> bound;
+    std::set<int> bound;
     QMap<int, QString> descriptions;
 };
 
@@ -42,13 +41,11 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     backend.refused = {3};
     backend.descriptions = {{0, "Ctrl+Alt+K"}};
     auto service = std::make_shared<HotKeyFacade>(std::move(owned));
-    const auto refs = kovra_test::registerSlots(*service).refs;
-    // Alt+digit on the digit key of each slot (a held one: tests/platform/x11).
+    kovra_test::registerSlots(*service);
+    // A refused key leaves the others bound. Which keys are asked for and what the desktop bound
+    // per slot are the real binary's (test_hotkeys.py, test_portal.py).
     EXPECT_EQ(backend.bound.size(), 4u);
-    EXPECT_EQ(backend.bound[4], (HotKeyTrigger{5, true}));
-    // The units read what the desktop bound per registration, and hear once of a burst of changes.
-    EXPECT_EQ(service->boundKeyText(refs[0]), "Ctrl+Alt+K");
-    EXPECT_EQ(service->boundKeyText(refs[2]), "");
+    // The units hear once of a burst of changes.
     int changes = 0;
     service->setBindingsChangedHandler([&changes] { ++changes; });
     Q_EMIT backend.bindingsChanged();

@@ -147,8 +147,6 @@ TEST_F(UpdateCheck, ANewerVersionIsToldOnceWithADownloadTheUserCanOpen)
     ASSERT_EQ(all.size(), 2);
     EXPECT_EQ(all[0][AppName].toString(), "Kovra Radio");
     const QString link = "https://dl.kovra.example/kovra-radio-2.5.tar.gz?a=1&b=2";
-    const QString body = all[0][Body].toString();
-    EXPECT_TRUE(body.contains(link.toHtmlEscaped())) << body.toStdString();
     EXPECT_EQ(all[0][Actions].toStringList(), QStringList({"default", "Download", "download", "Download"}));
     EXPECT_EQ(qdbus_cast<QVariantMap>(all[0][Hints])["desktop-entry"].toString(), "org.kovra.Radio");
 

@@ -2,12 +2,12 @@
 #include "src/AppDelegate.h"
 #include "tests/fixtures/World.h"
 
-// What one launch shows is the real binary's (test_tray_lifecycle.py, test_hotkeys.py).
+// What one launch shows, that play fails before a channel was chosen and the five hot keys are the
+// real binary's (test_tray_lifecycle.py, test_mpris.py, test_portal.py).
 TEST_F(World, MediaCommandsAnswerBeforeTheTrayAndAStrayLaunchNoticeMakesNoSecondTrayNorPlays)
 {
     AppDelegate delegate;
     EXPECT_TRUE(statusBar.items.empty());
-    EXPECT_EQ(commands.playCommand().invoke(), platform::RemoteCommandHandlerStatus::CommandFailed);
     EXPECT_EQ(commands.pauseCommand().invoke(), platform::RemoteCommandHandlerStatus::Success);
     delegate.applicationDidFinishLaunching();
     notifications.completions.at(0)(false, "denied");
@@ -15,5 +15,4 @@ TEST_F(World, MediaCommandsAnswerBeforeTheTrayAndAStrayLaunchNoticeMakesNoSecond
     EXPECT_TRUE(media.players.empty());
     ASSERT_EQ(statusBar.items.size(), 1u);
     EXPECT_EQ(statusBar.items[0]->menuCount, 1);
-    EXPECT_EQ(hotKeys.registrations.size(), 5u);
 }
