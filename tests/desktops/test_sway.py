@@ -45,7 +45,7 @@ class SwayTray(kovratest.DesktopTest):
                 self.assert_fills_slot(icons[size], size, "waybar")
 
         # A channel from waybar's own menu (right click), by the position of its second entry.
-        desk.click(*icons[24].center, button="right")
+        desk.click(*icons[24].center, button=3)
         (left, right), entries = procutil.wait_until(lambda: menu_rows(desk.screenshot()), 10, message="waybar's menu")
         self.assertEqual(len(entries), 7, "three channels, three commands and Quit, one line each")
         desk.click((left + right) // 2, entries[1])
