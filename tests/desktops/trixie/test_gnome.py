@@ -34,8 +34,8 @@ class Gnome48(kovratest.DesktopTest):  # the shell is the notification server
         menu = desk.wait_for_indicator(lambda i: "Alt+1: Kovra Velmora" in i["labels"], "slots by their keys")
         self.assertEqual(menu["labels"][:3], [f"{c}\tAlt+{n}" for n, c in enumerate(CHANNEL_NAMES, 1)])
         desk.steady_screenshot()  # the menu has opened fully before Escape closes it
-        desk.input.keys(KEY_ESC)  # the menu closes; the key goes to whatever is in front
-        desk.input.keys(KEY_LEFTALT, KEY_1)
+        desk.keys(KEY_ESC)  # the menu closes; the key goes to whatever is in front
+        desk.keys(KEY_LEFTALT, KEY_1)
         s.audio.wait_for_channel("velmora", timeout=20)
         self.assertNotIn("kovra-radio:", app.log())
         self.assertEqual(app.terminate(), 0, app.log())
@@ -44,9 +44,9 @@ class Gnome48(kovratest.DesktopTest):  # the shell is the notification server
         s, desk = self.start_desktop(GnomeShell, installed=True, appindicator=False)
         app = s.start_app(env=desk.app_env())
         desk.answer_shortcuts_dialog("Add")
-        desk.input.keys(KEY_LEFTALT, KEY_1)
+        desk.keys(KEY_LEFTALT, KEY_1)
         s.audio.wait_for_channel("velmora", timeout=20)
-        desk.input.keys(KEY_PLAYPAUSE)
+        desk.keys(KEY_PLAYPAUSE)
         s.audio.wait_for_silence()
         self.assertEqual(kovratest.mpris_state(s.bus())[0], "Paused")
 
