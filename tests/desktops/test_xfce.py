@@ -31,21 +31,23 @@ class XfceTray(kovratest.DesktopTest):
     def choose(self, s, downs):
         s.run(["xdotool", "key", "--delay", "80", *["Down"] * downs, "Return"], check=True)
 
-    def assert_our_menu_opens_at_the_icon(self, s, panel, app, icon):
-        # A left click opens our own menu with its corner at the icon, not somewhere mid-screen.
+    def use_our_menu_and_the_icons_buttons(self, s, panel, app, icon, channel):
+        # A left click opens our own menu with its corner at the icon, not somewhere mid-screen, and the
+        # channel is chosen from it; a middle click pauses and resumes; two notches of the wheel down take
+        # the stream to 90 %.
         panel.click(*icon.center)
         menus = procutil.wait_until(lambda: [w for w in windows_of(s, app.pid) if w.height > 2 * icon.height], 10,
                                     message="our menu")
         self.assertEqual(len(menus), 1, menus)
         corner = np.array([menus[0].x, menus[0].y])
         self.assertLessEqual(np.abs(corner - icon.center).max(), 24, f"menu {menus[0]}, icon {icon}")
-
-    def middle_click_and_wheel(self, s, panel, icon, channel):
-        # A middle click pauses and resumes; two notches of the wheel down take the stream to 90 %.
+        self.choose(s, kovratest.CHANNEL_IDS.index(channel) + 1)
+        s.audio.wait_for_channel(channel)
         for button, heard in ((2, None), (2, channel), (5, channel), (5, channel)):
             panel.click(*icon.center, button)
             s.audio.wait_for_channel(heard) if heard else s.audio.wait_for_silence()
         kovratest.wait_for_stream_volume(s, 90)
+        self.assertTrue(app.alive())
 
     def test_status_notifier_item_in_the_panel(self):
         # As under XWayland (an X11 client in a Wayland session, where the X pointer does not follow
@@ -69,23 +71,14 @@ class XfceTray(kovratest.DesktopTest):
         self.choose(s, 2)
         s.audio.wait_for_channel("tarvesi")
 
-        # A left click opens our menu at the icon; the first channel from it.
-        self.assert_our_menu_opens_at_the_icon(s, panel, app, icon)
-        self.choose(s, 1)
-        s.audio.wait_for_channel("velmora")
-        self.middle_click_and_wheel(s, panel, icon, "velmora")
-        self.assertTrue(app.alive())
+        self.use_our_menu_and_the_icons_buttons(s, panel, app, icon, "velmora")
 
     def test_xembed_icon_in_the_panel_when_no_watcher_is_on_the_bus(self):
         s, panel, app, icon = self.start_panel_and_app("XEmbed", unowned_names=(WATCHER,))
         self.assertNotIn(WATCHER, panel.bus.list_names())
         self.assert_icon_fills_its_slot(panel)
 
-        self.assert_our_menu_opens_at_the_icon(s, panel, app, icon)
-        self.choose(s, 3)
-        s.audio.wait_for_channel("nimo")
-        self.middle_click_and_wheel(s, panel, icon, "nimo")
-        self.assertTrue(app.alive())
+        self.use_our_menu_and_the_icons_buttons(s, panel, app, icon, "nimo")
 
 
 if __name__ == "__main__":
