@@ -11,17 +11,17 @@ waylandshells.run_as_desktop_user()
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 from desktop import drawn_box  # noqa: E402
-from gnome import INDICATOR, GnomeShell  # noqa: E402
+from gnome import GnomeShell  # noqa: E402
 from waylandshells import SLOT_SIZES  # noqa: E402
 
 def pictured(desk, size):
     # A steady screenshot and the indicator, once the icon at this size has stopped moving: laid out
     # anew, its actor is as wide as its slot (the slot is centred in the panel's height).
     def attempt():
-        before = desk.eval(INDICATOR)
-        if not (before["drawn"] and before["icon"][2] == size):
+        before = desk.indicator(lambda i: i["drawn"] and i["icon"][2] == size)
+        if not before:
             return None
-        shot, after = desk.steady_screenshot(), desk.eval(INDICATOR)
+        shot, after = desk.steady_screenshot(), desk.indicator()
         return after["icon"][:3:2] == before["icon"][:3:2] and (shot, after)
     return procutil.wait_until(attempt, 20, message=f"the icon at {size} px, still")
 
@@ -31,7 +31,7 @@ class GnomeShellTray(kovratest.DesktopTest):
 
     def test_appindicator_shows_the_item_plays_a_channel_from_its_menu_and_activation_opens_no_window(self):
         s, desk = self.start_desktop(GnomeShell)
-        app, _ = self.start_app_in(desk, lambda: (desk.eval(INDICATOR) or {}).get("drawn"), "GNOME Shell's panel")
+        app, _ = self.start_app_in(desk, lambda: desk.indicator(lambda i: i["drawn"]), "GNOME Shell's panel")
         for size in SLOT_SIZES:
             desk.eval("new imports.gi.Gio.Settings({schema_id: 'org.gnome.shell.extensions.appindicator'})"
                       f".set_int('icon-size', {size})")
@@ -44,15 +44,13 @@ class GnomeShellTray(kovratest.DesktopTest):
 
         # A channel from the extension's own menu, clicked where the shell draws it.
         icon = indicator["icon"]
-        desk.click(icon)
-        indicator = procutil.wait_until(lambda: (lambda i: i["open"] and i["entries"] and i)(desk.eval(INDICATOR)),
-                                        10, message="the extension's menu")
+        indicator = desk.open_menu()
         desk.steady_screenshot()  # the menu has come to rest where its entries are clicked
-        self.assertEqual([e for e, _ in indicator["entries"][:3]], kovratest.CHANNEL_NAMES, indicator["entries"])
+        self.assertEqual(indicator["labels"][:3], kovratest.CHANNEL_NAMES, indicator["entries"])
         desk.click(indicator["entries"][1][1])
         s.audio.wait_for_channel("tarvesi", timeout=20)
         # The channel's name beside the icon; a middle click pauses and resumes it.
-        procutil.wait_until(lambda: desk.eval(INDICATOR)["label"] == "Kovra Tarvesi", 10, message="the label")
+        desk.wait_for_indicator(lambda i: i["label"] == "Kovra Tarvesi", "the label")
         for heard in (None, "tarvesi"):
             desk.click(icon, button="middle")
             s.audio.wait_for_channel(heard, timeout=20) if heard else s.audio.wait_for_silence()

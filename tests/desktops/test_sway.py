@@ -20,14 +20,9 @@ def menu_rows(pixels):
         return None
     top, bottom, left, right = rows.min(), rows.max() + 1, cols.min(), cols.max() + 1
     text = (pixels[top:bottom, left:right].astype(int).sum(axis=2) < 3 * 128).any(axis=1)
-    runs, start = [], None
-    for y, dark in enumerate(list(text) + [False]):
-        if dark and start is None:
-            start = y
-        elif not dark and start is not None:
-            runs.append(top + (start + y) // 2)
-            start = None
-    return (left, right), runs
+    # Where runs of rows with text begin and end (one past).
+    edges = np.flatnonzero(np.diff(np.concatenate(([0], text.astype(int), [0]))))
+    return (left, right), [top + (start + end) // 2 for start, end in zip(edges[::2], edges[1::2])]
 
 
 class SwayTray(kovratest.DesktopTest):
@@ -45,7 +40,7 @@ class SwayTray(kovratest.DesktopTest):
                 self.assert_fills_slot(icons[size], size, "waybar")
 
         # A channel from waybar's own menu (right click), by the position of its second entry.
-        desk.click(*icons[24].center, button="right")
+        desk.click(*icons[24].center, button=3)
         (left, right), entries = procutil.wait_until(lambda: menu_rows(desk.screenshot()), 10, message="waybar's menu")
         self.assertEqual(len(entries), 7, "three channels, three commands and Quit, one line each")
         desk.click((left + right) // 2, entries[1])

@@ -3,9 +3,6 @@
 # (the panel is watcher and host and shows the menu we export) and as an XEmbed icon (no watcher
 # on the bus). What a person sees in the panel is read from the screen; what they hear, from the
 # sink.
-import sys
-import time
-
 import kovratest  # noqa: E402
 import numpy as np  # noqa: E402
 import procutil  # noqa: E402
@@ -17,48 +14,40 @@ WATCHER = "org.kde.StatusNotifierWatcher"
 class XfceTray(kovratest.DesktopTest):
 
     def start_panel_and_app(self, path, app_env=None, **session_options):
-        s = self.start_session(**session_options)
-        panel = XfcePanel(s, icon_size=24).start()
-        self.addCleanup(panel.stop)
-        started = time.monotonic()
-        app = s.start_app(env=app_env)
-        icon = panel.wait_for_icon()
-        print(f"Xfce {path}: start to tray icon {panel.appeared_at - started:.2f} s", file=sys.stderr)
+        s, panel = self.start_desktop(XfcePanel, session_options=session_options)
+        app, _ = self.start_app_in(panel, panel.icon_box, f"the Xfce panel ({path})", env=app_env)
         self.assertNotIn("No Icon set", app.log(), "the icon is shown only once it has an image")
-        return s, panel, app, icon
+        return s, panel, app, panel.wait_for_icon()
 
     def assert_icon_fills_its_slot(self, panel):
         # The icon the panel draws is as high as its slot nearly, and mostly the flag's blue.
-        s = panel.s
-        box = procutil.wait_until(lambda: (lambda b: b if b and b.width == panel.icon_size else None)(
-            panel.wait_for_icon()), 15, message=f"the icon at {panel.icon_size} px")
-        pixels = screenshot(s, box)
+        box = panel.wait_for_icon()
+        pixels = screenshot(panel.s, box)
         self.assert_fills_slot(box, panel.icon_size, "Xfce")
         r, g, b = (pixels[:, :, i].astype(int) for i in range(3))
         blue = np.count_nonzero((b > 90) & (b > r + 50) & (b > g + 30))
         self.assertGreater(blue, 0.4 * panel.icon_size ** 2, f"the flag's blue fills too little of {box}")
 
-    def click(self, s, icon, button):
-        s.run(["xdotool", "mousemove", *map(str, icon.center), "click", str(button)], check=True)
-
     def choose(self, s, downs):
         s.run(["xdotool", "key", "--delay", "80", *["Down"] * downs, "Return"], check=True)
 
-    def assert_our_menu_opens_at_the_icon(self, s, app, icon):
-        # A left click opens our own menu with its corner at the icon, not somewhere mid-screen.
-        self.click(s, icon, 1)
+    def use_our_menu_and_the_icons_buttons(self, s, panel, app, icon, channel):
+        # A left click opens our own menu with its corner at the icon, not somewhere mid-screen, and the
+        # channel is chosen from it; a middle click pauses and resumes; two notches of the wheel down take
+        # the stream to 90 %.
+        panel.click(*icon.center)
         menus = procutil.wait_until(lambda: [w for w in windows_of(s, app.pid) if w.height > 2 * icon.height], 10,
                                     message="our menu")
         self.assertEqual(len(menus), 1, menus)
         corner = np.array([menus[0].x, menus[0].y])
         self.assertLessEqual(np.abs(corner - icon.center).max(), 24, f"menu {menus[0]}, icon {icon}")
-
-    def middle_click_and_wheel(self, s, icon, channel):
-        # A middle click pauses and resumes; two notches of the wheel down take the stream to 90 %.
+        self.choose(s, kovratest.CHANNEL_IDS.index(channel) + 1)
+        s.audio.wait_for_channel(channel)
         for button, heard in ((2, None), (2, channel), (5, channel), (5, channel)):
-            self.click(s, icon, button)
+            panel.click(*icon.center, button)
             s.audio.wait_for_channel(heard) if heard else s.audio.wait_for_silence()
         kovratest.wait_for_stream_volume(s, 90)
+        self.assertTrue(app.alive())
 
     def test_status_notifier_item_in_the_panel(self):
         # As under XWayland (an X11 client in a Wayland session, where the X pointer does not follow
@@ -76,29 +65,20 @@ class XfceTray(kovratest.DesktopTest):
 
         # The panel's own menu, built from the one we export, drawn on the (black) screen below the panel:
         # the second channel.
-        self.click(s, icon, 3)
+        panel.click(*icon.center, 3)
         procutil.wait_until(lambda: drawn_box(screenshot(s, Box(0, panel.box.height, 1280, 500)), (0, 0, 0)), 10,
                             message="the panel's menu")
         self.choose(s, 2)
         s.audio.wait_for_channel("tarvesi")
 
-        # A left click opens our menu at the icon; the first channel from it.
-        self.assert_our_menu_opens_at_the_icon(s, app, icon)
-        self.choose(s, 1)
-        s.audio.wait_for_channel("velmora")
-        self.middle_click_and_wheel(s, icon, "velmora")
-        self.assertTrue(app.alive())
+        self.use_our_menu_and_the_icons_buttons(s, panel, app, icon, "velmora")
 
     def test_xembed_icon_in_the_panel_when_no_watcher_is_on_the_bus(self):
         s, panel, app, icon = self.start_panel_and_app("XEmbed", unowned_names=(WATCHER,))
         self.assertNotIn(WATCHER, panel.bus.list_names())
         self.assert_icon_fills_its_slot(panel)
 
-        self.assert_our_menu_opens_at_the_icon(s, app, icon)
-        self.choose(s, 3)
-        s.audio.wait_for_channel("nimo")
-        self.middle_click_and_wheel(s, icon, "nimo")
-        self.assertTrue(app.alive())
+        self.use_our_menu_and_the_icons_buttons(s, panel, app, icon, "nimo")
 
 
 if __name__ == "__main__":

@@ -32,13 +32,6 @@ class Inhibition(kovratest.SharedSessionTest):
             taken[handle][1] = at
         return sorted(taken.values())
 
-    def wait_for(self, count, held):
-        # Waits for the count-th inhibition to be held (or to have ended); returns it.
-        def reached():
-            found = self.inhibitions()
-            return len(found) == count and (found[-1][1] is None) == held and found[-1]
-        return procutil.wait_until(reached, 15, message=f"inhibition {count} {'held' if held else 'released'}")
-
     def edge(self, since, sounding):
         # When the sink began to sound (or fell silent) after `since`: the first 50 ms that do.
         step = RATE // 20
@@ -50,41 +43,48 @@ class Inhibition(kovratest.SharedSessionTest):
         return since + (procutil.wait_until(found, 30, message="the tone to " + ("start" if sounding else "stop"))
                         - 1) / RATE
 
-    def check(self, what, inhibition_at, event_at, event="the sound's edge at the sink"):
-        print(f"[measured] inhibition {what}: {inhibition_at - event_at:+.2f} s after {event}", file=sys.stderr,
-              flush=True)
-        self.assertGreaterEqual(inhibition_at, event_at - 0.25, what)
-        self.assertLessEqual(inhibition_at, event_at + SLACK, what)
+    def check(self, what, event_at, count, held, event="the sound's edge at the sink"):
+        # Waits for the count-th inhibition to be held (or to have ended), which must happen within the
+        # slack of the event at event_at; returns it.
+        def reached():
+            found = self.inhibitions()
+            return len(found) == count and (found[-1][1] is None) == held and found[-1]
+        state = "held" if held else "released"
+        inhibition = procutil.wait_until(reached, 15, message=f"inhibition {count} {state}")
+        at = inhibition[0 if held else 1]
+        print(f"[measured] inhibition {what}: {at - event_at:+.2f} s after {event}", file=sys.stderr)
+        self.assertGreaterEqual(at, event_at - 0.25, what)
+        self.assertLessEqual(at, event_at + SLACK, what)
+        return inhibition
 
     def test_held_from_first_sound_to_pause_failure_and_quit_and_never_while_retrying(self):
         s = self.session
         app, item = self.start_app_with_menu()
         clicked = s.audio.now()
         s.tray.click(["Kovra Velmora"], item=item)
-        taken, _, flags, reason = self.wait_for(1, held=True)
+        _, _, flags, reason = self.check("taken", self.edge(clicked, True), 1, held=True)
         self.assertEqual((flags, reason), (SUSPEND, "Playing Kovra Velmora"))
-        self.check("taken", taken, self.edge(clicked, True))
 
         paused = s.audio.now()
         s.tray.click(["Kovra Velmora"], item=item)
-        self.check("released on pause", self.wait_for(1, held=False)[1], self.edge(paused, False))
+        self.check("released on pause", self.edge(paused, False), 1, held=False)
         resumed = s.audio.now()
         s.tray.click(["Kovra Velmora"], item=item)
-        self.check("taken on resume", self.wait_for(2, held=True)[0], self.edge(resumed, True))
+        self.check("taken on resume", self.edge(resumed, True), 2, held=True)
 
         # The host fails: the buffer plays out, then silence, then retries that do not sound.
         failed = s.audio.now()
         s.broadcaster.set_fault("velmora", "404")
-        self.check("released on a host failure", self.wait_for(2, held=False)[1], self.edge(failed, False))
+        self.check("released on a host failure", self.edge(failed, False), 2, held=False)
         s.audio.assert_silent(6)
         self.assertEqual(len(self.inhibitions()), 2, "an inhibition while the stream retries")
         back = s.audio.now()
         s.broadcaster.clear_faults()
-        self.check("taken when the host is back", self.wait_for(3, held=True)[0], self.edge(back, True))
+        self.check("taken when the host is back", self.edge(back, True), 3, held=True)
 
         quit_at = time.monotonic()
         self.assertEqual(app.terminate(), 0, app.log())
-        self.check("released on quit", self.wait_for(3, held=False)[1], quit_at, "the request")
+        self.check("released on quit", quit_at, 3, held=False, event="the request")
 
 
 if __name__ == "__main__":

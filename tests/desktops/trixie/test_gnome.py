@@ -9,61 +9,44 @@ waylandshells.run_as_desktop_user()
 
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
-from gnome import INDICATOR, KEY_1, KEY_ESC, KEY_LEFTALT, KEY_PLAYPAUSE, GnomeShell  # noqa: E402
+from gnome import KEY_1, KEY_ESC, KEY_LEFTALT, KEY_PLAYPAUSE, GnomeShell  # noqa: E402
 from kovratest import CHANNEL_NAMES  # noqa: E402
 
 
 class Gnome48(kovratest.DesktopTest):  # the shell is the notification server
 
-    def start_desktop(self, **options):
-        s, desk = super().start_desktop(GnomeShell, **options)
-        desk.install_app()
-        return s, desk
-
-    def menu(self, desk, want, message):
-        # The labels of the extension's menu (submenu entries after their own), once `want` holds for them.
-        return procutil.wait_until(lambda: (lambda i: i and want(e for e, _ in i["entries"]) and i)(
-            desk.eval(INDICATOR)), 15, message=message)
-
-    def open_menu(self, desk):
-        # The extension reads the menu's texts afresh as it opens it, as a person sees them.
-        desk.click(desk.eval(INDICATOR)["button"])
-        procutil.wait_until(lambda: desk.eval(INDICATOR)["open"], 10, message="the extension's menu")
-
     def test_the_item_and_the_question_about_the_shortcuts_cancelled_and_then_added(self):
-        s, desk = self.start_desktop()
-        app, _ = self.start_app_in(desk, lambda: self.menu(desk, lambda labels: CHANNEL_NAMES[0] in next(labels, ""),
-                                                           "the first channel"), "GNOME Shell 48's panel")
+        s, desk = self.start_desktop(GnomeShell, installed=True)
+        app, _ = self.start_app_in(desk, lambda: desk.indicator(lambda i: CHANNEL_NAMES[0] in i["labels"][0]),
+                                   "GNOME Shell 48's panel")
 
         desk.answer_shortcuts_dialog("Cancel")
-        self.open_menu(desk)
-        entries = [e for e, _ in self.menu(desk, lambda labels: "Slot 1: Kovra Velmora" in labels,
-                                           "the slots by number")["entries"]]
-        self.assertEqual(entries[:3], CHANNEL_NAMES, "no key beside the channels")
+        desk.open_menu()
+        menu = desk.wait_for_indicator(lambda i: "Slot 1: Kovra Velmora" in i["labels"], "slots by number")
+        self.assertEqual(menu["labels"][:3], CHANNEL_NAMES, "no key beside the channels")
         # (GNOME 48 answers a cancelled question as it answers a failure.)
         self.assertEqual(app.log().count("kovra-radio: the desktop bound none of the global shortcuts"), 1, app.log())
         self.assertEqual(app.terminate(), 0, app.log())
 
         app = s.start_app(env=desk.app_env())
         desk.answer_shortcuts_dialog("Add")
-        self.open_menu(desk)
-        indicator = self.menu(desk, lambda labels: "Alt+1: Kovra Velmora" in labels, "the slots by their keys")
-        self.assertEqual([e for e, _ in indicator["entries"][:3]],
-                         [f"{c}\tAlt+{n}" for n, c in enumerate(CHANNEL_NAMES, 1)])
+        desk.open_menu()
+        menu = desk.wait_for_indicator(lambda i: "Alt+1: Kovra Velmora" in i["labels"], "slots by their keys")
+        self.assertEqual(menu["labels"][:3], [f"{c}\tAlt+{n}" for n, c in enumerate(CHANNEL_NAMES, 1)])
         desk.steady_screenshot()  # the menu has opened fully before Escape closes it
-        desk.input.keys(KEY_ESC)  # the menu closes; the key goes to whatever is in front
-        desk.input.keys(KEY_LEFTALT, KEY_1)
+        desk.keys(KEY_ESC)  # the menu closes; the key goes to whatever is in front
+        desk.keys(KEY_LEFTALT, KEY_1)
         s.audio.wait_for_channel("velmora", timeout=20)
         self.assertNotIn("kovra-radio:", app.log())
         self.assertEqual(app.terminate(), 0, app.log())
 
     def test_without_the_extension_one_notification_tells_how_to_get_the_icon_and_the_keys_work(self):
-        s, desk = self.start_desktop(appindicator=False)
+        s, desk = self.start_desktop(GnomeShell, installed=True, appindicator=False)
         app = s.start_app(env=desk.app_env())
         desk.answer_shortcuts_dialog("Add")
-        desk.input.keys(KEY_LEFTALT, KEY_1)
+        desk.keys(KEY_LEFTALT, KEY_1)
         s.audio.wait_for_channel("velmora", timeout=20)
-        desk.input.keys(KEY_PLAYPAUSE)
+        desk.keys(KEY_PLAYPAUSE)
         s.audio.wait_for_silence()
         self.assertEqual(kovratest.mpris_state(s.bus())[0], "Paused")
 

@@ -17,8 +17,7 @@ from trayhost import TrayHostClient  # noqa: E402
 class Plasma6(kovratest.DesktopTest):  # plasmashell is the notification server
 
     def test_the_tray_item_its_keys_a_rebind_and_its_menu_on_either_click(self):
-        s, desk = self.start_desktop(Plasma)
-        desk.install_app()
+        s, desk = self.start_desktop(Plasma, installed=True)
         app, _ = self.start_app_in(desk, desk.tray_icon, "Plasma's system tray")
         # A host tells the item each time it opens the item's menu (dbusmenu's Event "opened").
         events = kovratest.monitor_bus(self, s, "type='method_call',interface='com.canonical.dbusmenu',member='Event'")
