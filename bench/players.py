@@ -13,8 +13,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "fixtures"))
 import procutil  # noqa: E402
 
-procutil.ensure_debian_python()
-
 import dbus  # noqa: E402
 
 from trayhost import _node, find_child  # noqa: E402
