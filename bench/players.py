@@ -12,6 +12,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "fixtures"))
 import procutil  # noqa: E402
+from procutil import proc_ctxt, proc_rss  # noqa: E402,F401  (the readings the tests take too)
 
 import dbus  # noqa: E402
 
@@ -58,14 +59,6 @@ def proc_cpu(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def proc_rss(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) * 1024
-    return None
-
-
 def proc_rss_split(pid):
     out = {}
     with open(f"/proc/{pid}/status") as f:
@@ -91,19 +84,6 @@ def thread_ctxt(pid):
         except OSError:
             pass
     return out
-
-
-def proc_ctxt(pid):
-    total = 0
-    for status in glob.glob(f"/proc/{pid}/task/*/status"):
-        try:
-            with open(status) as f:
-                for line in f:
-                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
-                        total += int(line.split()[1])
-        except OSError:
-            pass
-    return total
 
 
 def proc_threads(pid):

@@ -18,8 +18,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 from kovratest import CHANNEL_IDS, CHANNEL_NAMES, checked_channels  # noqa: E402
-# The benchmark's readings of a process: resident bytes, and wakeups (context switches of its threads).
-from players import proc_ctxt as wakeups, proc_rss  # noqa: E402
+from procutil import proc_ctxt as wakeups, proc_rss  # noqa: E402
 
 # Sanitizer builds and loaded CI machines run everything several times slower.
 SLOW = float(os.environ.get("KOVRA_TEST_SLOW_FACTOR", "3" if os.environ.get("KOVRA_TEST_SLOW") else "1"))

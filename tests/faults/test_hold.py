@@ -13,7 +13,7 @@ import time
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 import test_faults  # noqa: E402  (its steps: play, wait for the channel's return, menu and MPRIS agreeing)
-from players import proc_rss  # noqa: E402
+from procutil import proc_rss  # noqa: E402
 
 HANG_SECONDS = 45
 # The relay holds at most this many connections at once; the media core's own come on top.

@@ -14,11 +14,11 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "fixtures"), os.path.join(HERE, "..", "..", "bench")]
+sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
 import procutil  # noqa: E402
 
 from kovratest import CHANNEL_IDS, CHANNEL_NAMES, channel_entries, checked_channels, mpris_state  # noqa: E402
-from players import proc_rss  # noqa: E402
+from procutil import proc_rss  # noqa: E402
 from session import Session  # noqa: E402
 
 # Opening may show Playing this long before sound, and a stream that went quiet this long after
