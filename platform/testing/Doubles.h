@@ -1,12 +1,9 @@
-// In-memory doubles of every platform service, and PlatformDoubles, which installs a fresh set for
-// one test. What the player asks of the media services goes into one event log, so a test can tell
-// that nothing happened.
+// In-memory doubles of the platform services the units call, and PlatformDoubles, which installs a
+// fresh set for one test. The application, fonts and translations stay uninstalled: the units do
+// without them (a status item with no button draws no icon, a missing translation reads as its key).
 #pragma once
 
-#include "platform/Application.h"
-#include "platform/Graphics.h"
 #include "platform/HotKeys.h"
-#include "platform/Localization.h"
 #include "platform/LoginItem.h"
 #include "platform/Media.h"
 #include "platform/Notifications.h"
@@ -15,6 +12,10 @@
 #include "platform/Updater.h"
 #include "platform/UserDefaults.h"
 
+#include <gmock/gmock.h>
+
+#include <cstring>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,52 +25,13 @@
 
 namespace doubles {
 
-class EventLog {
-public:
-    void add(std::string entry) { entries_.push_back(std::move(entry)); }
-    void clear() { entries_.clear(); }
-    const std::vector<std::string>& entries() const { return entries_; }
-
-private:
-    std::vector<std::string> entries_;
-};
-
-EventLog& eventLog();
-
-class FakeApplication : public platform::Application {
-public:
-    void setDelegate(platform::ApplicationDelegate* d) override { delegate = d; }
-    // Finishes launching at once, as the real loop does first.
-    int run() override
-    {
-        if (delegate)
-            delegate->applicationDidFinishLaunching();
-        return 0;
-    }
-    void terminate() override {}
-
-    platform::ApplicationDelegate* delegate = nullptr;
-};
-
-class FakeGraphics : public platform::Graphics {
-public:
-    double smallSystemFontSize() override { return 11; }
-    std::shared_ptr<platform::Image> statusIcon(const std::string&, const std::string&) override
-    {
-        return std::make_shared<platform::Image>();
-    }
-};
-
-class FakeStatusButton : public platform::StatusButton {
-public:
-    void setImage(std::shared_ptr<platform::Image>) override {}
-    void setTitle(const std::string&) override {}
-    void setFont(const platform::Font&) override {}
-};
+// Every call the player makes of the media services counts here, so a test can tell that nothing happened.
+inline int mediaCalls = 0;
 
 class FakeStatusItem : public platform::StatusItem {
 public:
-    platform::StatusButton* button() override { return &button_; }
+    // What the icon and its label show is the real tray's to test.
+    platform::StatusButton* button() override { return nullptr; }
     void setMenu(std::shared_ptr<platform::Menu> m) override
     {
         menu = std::move(m);
@@ -78,9 +40,6 @@ public:
 
     std::shared_ptr<platform::Menu> menu;
     int menuCount = 0;
-
-private:
-    FakeStatusButton button_;
 };
 
 class FakeStatusBar : public platform::StatusBar {
@@ -92,19 +51,15 @@ public:
     std::vector<std::shared_ptr<FakeStatusItem>> items;
 };
 
-class FakeMediaItem : public platform::MediaItem {
-public:
-    std::vector<platform::MediaTimeRange> seekableTimeRanges() const override { return ranges; }
-    std::vector<platform::MediaTimeRange> ranges;
-};
-
 struct Seek {
     platform::MediaTime time, toleranceBefore, toleranceAfter;
 };
 
-// What a player went through, kept after the player itself is gone.
-struct PlayerRecord {
-    std::shared_ptr<FakeMediaItem> item;
+// The item the engine made, and what its player went through, kept after the player itself is gone.
+struct PlayerRecord : platform::MediaItem {
+    std::vector<platform::MediaTimeRange> seekableTimeRanges() const override { return ranges; }
+
+    std::vector<platform::MediaTimeRange> ranges;
     float rate = 0;
     platform::MediaTime currentTime = platform::MediaTime::zero();
     bool hasCurrentItem = true;
@@ -115,7 +70,7 @@ class FakeMediaEngine : public platform::MediaEngine {
 public:
     std::shared_ptr<platform::MediaItem> itemWithURL(const platform::URL&) override
     {
-        return std::make_shared<FakeMediaItem>();
+        return std::make_shared<PlayerRecord>();
     }
     std::unique_ptr<platform::MediaPlayer> playerWithItem(std::shared_ptr<platform::MediaItem> item) override;
     std::shared_ptr<PlayerRecord> lastPlayer() const { return players.back(); }
@@ -125,8 +80,8 @@ public:
 
 class FakeNowPlayingCenter : public platform::NowPlayingCenter {
 public:
-    void setNowPlayingInfo(const platform::NowPlayingInfo&) override { eventLog().add("NowPlaying.info"); }
-    void setPlaybackState(platform::PlaybackState) override { eventLog().add("NowPlaying.state"); }
+    void setNowPlayingInfo(const platform::NowPlayingInfo&) override { ++mediaCalls; }
+    void setPlaybackState(platform::PlaybackState) override { ++mediaCalls; }
 };
 
 struct HotKeyRegistration {
@@ -135,30 +90,60 @@ struct HotKeyRegistration {
     platform::EventHotKeyID id;
 };
 
+// Our events are the hot key id itself, and a registration's reference is its record.
 class FakeHotKeyService : public platform::HotKeyService {
 public:
-    platform::EventTargetRef applicationEventTarget() override
+    platform::EventTargetRef applicationEventTarget() override { return nullptr; }
+    platform::OSStatus installEventHandler(platform::EventTargetRef, platform::EventHandlerProcPtr installed, uint32_t,
+                                           const platform::EventTypeSpec*, void*, platform::EventHandlerRef*) override
     {
-        return reinterpret_cast<platform::EventTargetRef>(&target_);
+        handler = installed;
+        if (onInstall)
+            onInstall();
+        return platform::noErr;
     }
-    platform::OSStatus installEventHandler(platform::EventTargetRef target, platform::EventHandlerProcPtr handler,
-                                           uint32_t numTypes, const platform::EventTypeSpec* types, void* userData,
-                                           platform::EventHandlerRef* outRef) override;
     platform::OSStatus registerEventHotKey(uint32_t keyCode, uint32_t modifiers, platform::EventHotKeyID id,
-                                           platform::EventTargetRef target, uint32_t options,
-                                           platform::EventHotKeyRef* outRef) override;
+                                           platform::EventTargetRef, uint32_t,
+                                           platform::EventHotKeyRef* outRef) override
+    {
+        registrations.push_back({keyCode, modifiers, id});
+        *outRef = reinterpret_cast<platform::EventHotKeyRef>(&registrations.back());
+        return platform::noErr;
+    }
     platform::OSStatus getEventParameter(platform::EventRef event, platform::OSType name, platform::OSType desiredType,
-                                         platform::OSType* actualType, size_t bufferSize, size_t* actualSize,
-                                         void* outData) override;
+                                         platform::OSType*, size_t bufferSize, size_t*, void* outData) override
+    {
+        if (parameterFailure)
+            return *parameterFailure;
+        if (name != platform::kEventParamDirectObject || desiredType != platform::typeEventHotKeyID
+            || bufferSize < sizeof(platform::EventHotKeyID))
+            return platform::eventParameterNotFoundErr;
+        std::memcpy(outData, event, sizeof(platform::EventHotKeyID));
+        return platform::noErr;
+    }
+    std::string boundKeyText(platform::EventHotKeyRef ref) const override
+    {
+        const auto* registration = reinterpret_cast<const HotKeyRegistration*>(ref);
+        return registration && boundKeys.count(registration->id.id) ? boundKeys.at(registration->id.id) : "";
+    }
+    void setBindingsChangedHandler(std::function<void()> handler) override { bindingsChanged = std::move(handler); }
 
     // A key press as the desktop would deliver it: reaches the handler only when a registration
-    // matches the key and modifiers exactly and the handler asked for presses.
-    // Returns the handler's status, or none when nothing was delivered.
-    std::optional<platform::OSStatus> press(uint32_t keyCode, uint32_t modifiers);
+    // matches the key and modifiers exactly. The handler's status, or none when nothing was delivered.
+    std::optional<platform::OSStatus> press(uint32_t keyCode, uint32_t modifiers)
+    {
+        for (const auto& r : registrations)
+            if (r.keyCode == keyCode && r.modifiers == modifiers)
+                return deliver(r.id);
+        return std::nullopt;
+    }
     // Hands an arbitrary hot key event (or a null one) to the installed handler.
-    std::optional<platform::OSStatus> deliver(std::optional<platform::EventHotKeyID> hotKeyID);
-    std::string boundKeyText(platform::EventHotKeyRef ref) const override;
-    void setBindingsChangedHandler(std::function<void()> handler) override { bindingsChanged = std::move(handler); }
+    std::optional<platform::OSStatus> deliver(std::optional<platform::EventHotKeyID> id)
+    {
+        if (!handler)
+            return std::nullopt;
+        return handler(nullptr, id ? reinterpret_cast<platform::EventRef>(&*id) : nullptr, nullptr);
+    }
 
     // Runs inside installEventHandler(), to look at the world as the handler goes in.
     std::function<void()> onInstall;
@@ -167,68 +152,33 @@ public:
     std::function<void()> bindingsChanged;
     // When set, reading the hot key id from an event fails with this status.
     std::optional<platform::OSStatus> parameterFailure;
-
     platform::EventHandlerProcPtr handler = nullptr;
-    std::vector<platform::EventTypeSpec> handlerTypes;
-    void* handlerUserData = nullptr;
-    std::vector<HotKeyRegistration> registrations;
-
-private:
-    char target_ = 0;
-    std::vector<std::unique_ptr<uint32_t>> refs_; // each holds its registration's id
+    std::deque<HotKeyRegistration> registrations; // a deque, so the references handed out stay valid
 };
 
 class FakeUserDefaults : public platform::UserDefaults {
 public:
     std::optional<std::vector<platform::DefaultsValue>> arrayForKey(const std::string& key) override
     {
-        const auto found = values_.find(key);
-        return found == values_.end() ? std::nullopt : std::optional(found->second);
+        if (!stored.count(key))
+            return std::nullopt;
+        return std::vector<platform::DefaultsValue>(stored[key].begin(), stored[key].end());
     }
     void setObject(const std::vector<std::string>& array, const std::string& key) override
     {
         ++writes;
-        storeStrings(key, array);
+        stored[key] = array;
     }
-    void storeStrings(const std::string& key, const std::vector<std::string>& values)
-    {
-        values_[key] = std::vector<platform::DefaultsValue>(values.begin(), values.end());
-    }
-    // The stored strings, or none when the value is missing or holds anything but strings.
-    std::optional<std::vector<std::string>> strings(const std::string& key) const;
 
+    std::map<std::string, std::vector<std::string>> stored;
     int writes = 0;
-
-private:
-    std::map<std::string, std::vector<platform::DefaultsValue>> values_;
 };
 
-class FakeLocalization : public platform::Localization {
+class MockLoginItemService : public platform::LoginItemService {
 public:
-    std::string localizedString(const std::string& key) override { return key; }
-};
-
-class FakeLoginItemService : public platform::LoginItemService {
-public:
-    platform::LoginItemStatus status() override { return current; }
-    bool registerService() override
-    {
-        ++registerCalls;
-        if (!failRegistration)
-            current = platform::LoginItemStatus::Enabled;
-        return !failRegistration;
-    }
-    bool unregisterService() override
-    {
-        ++unregisterCalls;
-        current = platform::LoginItemStatus::NotRegistered;
-        return true;
-    }
-
-    platform::LoginItemStatus current = platform::LoginItemStatus::NotRegistered;
-    bool failRegistration = false;
-    int registerCalls = 0;
-    int unregisterCalls = 0;
+    MOCK_METHOD(platform::LoginItemStatus, status, (), (override));
+    MOCK_METHOD(bool, registerService, (), (override));
+    MOCK_METHOD(bool, unregisterService, (), (override));
 };
 
 class FakeNotificationCenter : public platform::NotificationCenter {
@@ -238,47 +188,35 @@ public:
     std::vector<Completion> completions;
 };
 
-class FakeUpdaterController : public platform::UpdaterController {
-public:
-    void checkForUpdates() override {}
-};
-
+// Makes no controller: the update check is the real binary's to test (test_menu.py).
 class FakeUpdaterFactory : public platform::UpdaterFactory {
 public:
-    std::shared_ptr<platform::UpdaterController> makeController(bool) override
-    {
-        return std::make_shared<FakeUpdaterController>();
-    }
+    std::shared_ptr<platform::UpdaterController> makeController(bool) override { return nullptr; }
 };
 
-// Makes a double and installs it as the service.
+// Makes a double and installs it as the service, which keeps it.
 template <class Service, class Fake>
-std::shared_ptr<Fake> installed()
+Fake& installed()
 {
     auto fake = std::make_shared<Fake>();
     Service::install(fake);
-    return fake;
+    return *fake;
 }
 
-// Clears the event log and installs a new double for every service; the previous ones are
-// released. Services stay installed after this object is gone, so objects that outlive a test's
-// scope still find them.
+// Installs a new double for every service; the previous ones are released. Services stay
+// installed after this object is gone, so objects that outlive a test's scope still find them.
 struct PlatformDoubles {
-    bool logCleared = (eventLog().clear(), true);
-    std::shared_ptr<FakeApplication> application = installed<platform::Application, FakeApplication>();
-    std::shared_ptr<FakeStatusBar> statusBar = installed<platform::StatusBar, FakeStatusBar>();
-    std::shared_ptr<FakeGraphics> graphics = installed<platform::Graphics, FakeGraphics>();
-    std::shared_ptr<FakeMediaEngine> media = installed<platform::MediaEngine, FakeMediaEngine>();
-    std::shared_ptr<FakeNowPlayingCenter> nowPlaying = installed<platform::NowPlayingCenter, FakeNowPlayingCenter>();
-    std::shared_ptr<platform::RemoteCommandCenter> commands =
-        installed<platform::RemoteCommandCenter, platform::RemoteCommandCenter>();
-    std::shared_ptr<FakeHotKeyService> hotKeys = installed<platform::HotKeyService, FakeHotKeyService>();
-    std::shared_ptr<FakeUserDefaults> defaults = installed<platform::UserDefaults, FakeUserDefaults>();
-    std::shared_ptr<FakeLocalization> localization = installed<platform::Localization, FakeLocalization>();
-    std::shared_ptr<FakeLoginItemService> loginItem = installed<platform::LoginItemService, FakeLoginItemService>();
-    std::shared_ptr<FakeNotificationCenter> notifications =
-        installed<platform::NotificationCenter, FakeNotificationCenter>();
-    std::shared_ptr<FakeUpdaterFactory> updaters = installed<platform::UpdaterFactory, FakeUpdaterFactory>();
+    FakeStatusBar& statusBar = installed<platform::StatusBar, FakeStatusBar>();
+    FakeMediaEngine& media = installed<platform::MediaEngine, FakeMediaEngine>();
+    FakeNowPlayingCenter& nowPlaying = installed<platform::NowPlayingCenter, FakeNowPlayingCenter>();
+    platform::RemoteCommandCenter& commands = installed<platform::RemoteCommandCenter, platform::RemoteCommandCenter>();
+    FakeHotKeyService& hotKeys = installed<platform::HotKeyService, FakeHotKeyService>();
+    FakeUserDefaults& defaults = installed<platform::UserDefaults, FakeUserDefaults>();
+    // Not registered, until a test says what the system answers.
+    ::testing::NiceMock<MockLoginItemService>& loginItem =
+        installed<platform::LoginItemService, ::testing::NiceMock<MockLoginItemService>>();
+    FakeNotificationCenter& notifications = installed<platform::NotificationCenter, FakeNotificationCenter>();
+    FakeUpdaterFactory& updaters = installed<platform::UpdaterFactory, FakeUpdaterFactory>();
 };
 
 } // namespace doubles

@@ -1,6 +1,5 @@
 // Update feed reading and version ordering: what the update check concludes from a feed.
 #include "platform/linux/desktop/AppcastFeed.h"
-#include "platform/linux/desktop/FeedUpdater.h"
 
 #include <gtest/gtest.h>
 
@@ -33,9 +32,8 @@ TEST(VersionOrder, NumbersAsNumbersAndPreReleasesBelowReleases)
         EXPECT_EQ(compareVersions(QString::fromLatin1(a), QString::fromLatin1(b)), 0) << a << " = " << b;
     EXPECT_LT(compareVersions(u"garbage", u"0.1"), 0);
     EXPECT_LT(compareVersions(u"", u"1"), 0);
-    EXPECT_FALSE(isUsableVersion(u"latest"));
-    EXPECT_FALSE(isUsableVersion(u"1.0\n2.0"));
-    EXPECT_FALSE(isUsableVersion(QString(65, u'1')));
+    for (const QString& unusable : {QStringLiteral("latest"), QStringLiteral("1.0\n2.0"), QString(65, u'1')})
+        EXPECT_FALSE(isUsableVersion(unusable)) << unusable.toStdString();
 }
 
 TEST(Appcast, TheNewestUsableHttpsItemForThisSystemIsOffered)
@@ -53,9 +51,6 @@ TEST(Appcast, TheNewestUsableHttpsItemForThisSystemIsOffered)
     EXPECT_EQ(result.item.version, "1.2.0");
     EXPECT_EQ(result.item.displayVersion, "1.2");
     EXPECT_EQ(result.item.downloadURL, QUrl("https://dl.kovra.example/1.2"));
-    const auto message = updateMessage(result, "1.0.0");
-    EXPECT_EQ(message.summary, "Kovra Radio 1.2 is available");
-    EXPECT_TRUE(message.body.contains("https://dl.kovra.example/1.2"));
 
     EXPECT_EQ(evaluateAppcast(feed, u"1.2").outcome, UpdateOutcome::UpToDate);
     EXPECT_EQ(evaluateAppcast(feed, u"2.0").outcome, UpdateOutcome::UpToDate);

@@ -23,34 +23,16 @@ public:
         if (refused.count(trigger.digit))
             return nullptr;
         bound[slot] = trigger;
-        struct Held final : HotKeyBinding {
-            Held(RecordingBackend* b, int s) : backend(b), slot(s) {}
-            ~Held() override { backend->bound.erase(slot); }
-            RecordingBackend* backend;
-            int slot;
-        };
-        return std::make_unique<Held>(this, slot);
+        return std::make_unique<HotKeyBinding>();
     }
-    QString boundTrigger(int slot) const override { return bound.count(slot) ? descriptions.value(slot) : QString(); }
-    void press(int slot) { Q_EMIT activated(slot); }
+    QString boundTrigger(int slot) const override { return descriptions.value(slot); }
 
     std::set<int> refused; // digits another program holds
     std::map<int, HotKeyTrigger> bound;
     QMap<int, QString> descriptions;
 };
 
-std::vector<uint32_t> pressedIds;
-OSStatus recordingHandler(EventHandlerCallRef, EventRef event, void*)
-{
-    EventHotKeyID id;
-    const OSStatus status = HotKeyService::shared().getEventParameter(event, kEventParamDirectObject, typeEventHotKeyID,
-                                                                      nullptr, sizeof id, nullptr, &id);
-    pressedIds.push_back(status == noErr ? id.id : 99);
-    return noErr;
-}
-
-constexpr uint32_t keyCodes[5] = {18, 19, 20, 21, 23};
-constexpr EventTypeSpec pressedSpec{kEventClassKeyboard, kEventHotKeyPressed};
+using kovra_test::pressedSlots;
 
 TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
 {
@@ -60,16 +42,7 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     backend.refused = {3};
     backend.descriptions = {{0, "Ctrl+Alt+K"}};
     auto service = std::make_shared<HotKeyFacade>(std::move(owned));
-    HotKeyService::install(service);
-    pressedIds.clear();
-    ASSERT_EQ(service->installEventHandler(service->applicationEventTarget(), recordingHandler, 1, &pressedSpec,
-                                           nullptr, nullptr),
-              noErr);
-
-    std::vector<EventHotKeyRef> refs(5, nullptr);
-    for (uint32_t slot = 0; slot < 5; ++slot)
-        service->registerEventHotKey(keyCodes[slot], optionKey, {fourCharCode("KOVM"), slot},
-                                     service->applicationEventTarget(), 0, &refs[slot]);
+    const auto refs = kovra_test::registerSlots(*service).refs;
     // Alt+digit on the digit key of each slot (a held one: tests/platform/x11).
     EXPECT_EQ(backend.bound.size(), 4u);
     EXPECT_EQ(backend.bound[4], (HotKeyTrigger{5, true}));
@@ -88,15 +61,15 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     EXPECT_NE(service->registerEventHotKey(18, 0x0400, {0, 8}, service->applicationEventTarget(), 0, &other), noErr);
     EXPECT_EQ(other, nullptr);
 
-    backend.press(1);
-    backend.press(4);
-    backend.press(7); // not a slot of ours
-    EXPECT_EQ(pressedIds, (std::vector<uint32_t>{1, 4}));
+    Q_EMIT backend.activated(1);
+    Q_EMIT backend.activated(4);
+    Q_EMIT backend.activated(7); // not a slot of ours
+    EXPECT_EQ(pressedSlots, (std::vector<uint32_t>{1, 4}));
 
     // The command line presses a slot even when its key went to another program.
     EXPECT_TRUE(service->press(2));
     EXPECT_FALSE(service->press(5));
-    EXPECT_EQ(pressedIds, (std::vector<uint32_t>{1, 4, 2}));
+    EXPECT_EQ(pressedSlots, (std::vector<uint32_t>{1, 4, 2}));
 
     // The menu shows what the desktop bound as the entry's shortcut (test_portal.py); GNOME's tray
     // draws no shortcuts, so there the key is part of the entry's title.
@@ -106,7 +79,6 @@ TEST(HotKeyService, SlotsReachTheHandlerByIdAndWhatTheDesktopBoundIsShown)
     ::setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
     EXPECT_EQ(shownItem(channel, boundKeys).text, "Kovra Velmora\tCtrl+Alt+K");
     ::unsetenv("XDG_CURRENT_DESKTOP");
-    HotKeyService::install(nullptr);
 }
 
 TEST(HotKeyService, TheBoundKeyIsReadFromWhatTheDesktopSaysOrNotShownAtAll)
@@ -129,17 +101,14 @@ TEST(HotKeyService, WithoutAnXDisplayEveryRegistrationFailsAndTheAppRunsOn)
     auto x11 = std::make_unique<X11HotKeys>();
     EXPECT_FALSE(x11->hasDisplay());
     auto service = std::make_shared<HotKeyFacade>(std::move(x11));
-    int sentinel = 0;
-    for (uint32_t keyCode : keyCodes) {
-        auto ref = reinterpret_cast<EventHotKeyRef>(&sentinel);
-        EXPECT_NE(service->registerEventHotKey(keyCode, optionKey, {fourCharCode("KOVM"), keyCode},
-                                               service->applicationEventTarget(), 0, &ref),
-                  noErr);
-        EXPECT_EQ(ref, reinterpret_cast<EventHotKeyRef>(&sentinel));
-    }
+    const auto [statuses, refs] = kovra_test::registerSlots(*service);
+    for (OSStatus status : statuses)
+        EXPECT_NE(status, noErr);
+    EXPECT_EQ(refs, std::vector<EventHotKeyRef>(5, nullptr));
     // A pointer that never came from us is refused, not read.
+    int foreign = 0;
     EventHotKeyID id;
-    EXPECT_NE(service->getEventParameter(reinterpret_cast<EventRef>(&sentinel), kEventParamDirectObject,
+    EXPECT_NE(service->getEventParameter(reinterpret_cast<EventRef>(&foreign), kEventParamDirectObject,
                                          typeEventHotKeyID, nullptr, sizeof id, nullptr, &id),
               noErr);
 }

@@ -157,9 +157,8 @@ TEST(MpvSession, TransitionsOnSleepNetworkStallPauseFailureAndSilence)
     const std::vector<std::string> back{"failed", "ok", "sounding"};
     constexpr int64_t kLater = 21'000'000'000; // past the paused position's window
     const Case cases[] = {
-        {"sleep drops the stream", Heard, [](Session& s) { s->prepareForSleep(); }, State::Waiting, 0, true, quiet},
-        {"wake opens it afresh", Heard, [](Session& s) { s->prepareForSleep(), s->wake(); }, State::Opening, 1, true,
-         quiet},
+        {"sleep drops the stream, wake opens it afresh", Heard, [](Session& s) { s->prepareForSleep(), s->wake(); },
+         State::Opening, 1, true, quiet},
         {"an unannounced wake leaves it", Heard, [](Session& s) { s->wake(); }, State::Playing, 0, false, heard},
         {"the network back leaves it", Heard, [](Session& s) { s->networkOnline(); }, State::Playing, 0, false, heard},
         {"another network reopens it", Heard, [](Session& s) { s->networkSwitched(std::chrono::steady_clock::now()); },

@@ -4,17 +4,11 @@
 // whole suite runs in seconds.
 #include "platform/linux/relay/HttpRelayProtocol.h"
 #include "platform/linux/relay/LoopbackHttpRelay.h"
-#include "tests/fixtures/PlatformTestSupport.h"
+#include "tests/fixtures/WebHost.h"
 
-#include <QProcess>
 #include <QRegularExpression>
-#include <QSslKey>
-#include <QSslServer>
-#include <QSslSocket>
-#include <QTcpSocket>
 #include <QUrl>
 
-#include <map>
 #include <memory>
 
 using namespace platform::linux_impl;
@@ -24,59 +18,6 @@ using kovra_test::runUntil;
 namespace {
 
 const QString kPlaylist = QStringLiteral("/radio_a/kovra_a.m3u8");
-
-// The stream host: answers "G200 <path>" (and the Range it was sent; G, as MPEG-TS begins), or hangs where told.
-class Host : public QObject {
-public:
-    explicit Host(const QString& dir)
-    {
-        QProcess::execute(QStringLiteral("openssl"),
-                          {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                           "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
-                           dir + "/key.pem", "-out", dir + "/cert.pem"});
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setLocalCertificate(QSslCertificate::fromPath(dir + "/cert.pem").value(0));
-        tls.setPrivateKey(QSslKey(kovra_test::readFile(dir + "/key.pem"), QSsl::Ec));
-        server_.setSslConfiguration(tls);
-        server_.listen(QHostAddress::LocalHost);
-        connect(&server_, &QTcpServer::pendingConnectionAvailable, this, [this] {
-            while (auto* socket = qobject_cast<QSslSocket*>(server_.nextPendingConnection()))
-                serve(socket, ++opened);
-        });
-    }
-    QString authority() const { return QStringLiteral("127.0.0.1:%1").arg(server_.serverPort()); }
-
-    QSet<QString> hanging;
-    int opened = 0, closed = 0;
-    // Each request: (connection number, path, Range header).
-    std::vector<std::tuple<int, QString, QByteArray>> requests;
-
-private:
-    void serve(QSslSocket* socket, int number)
-    {
-        connect(socket, &QSslSocket::disconnected, this, [this, socket] { ++closed, socket->deleteLater(); });
-        connect(socket, &QSslSocket::readyRead, this, [this, socket, number] {
-            static const QRegularExpression kRange(QStringLiteral("\r\nRange: ([^\r]*)"),
-                                                   QRegularExpression::CaseInsensitiveOption);
-            in_[socket] += socket->readAll();
-            for (qsizetype end; (end = in_[socket].indexOf("\r\n\r\n")) >= 0; in_[socket].remove(0, end + 4)) {
-                const QString head = QString::fromLatin1(in_[socket].left(end));
-                const QString path = head.section(u' ', 1, 1);
-                const QByteArray range = kRange.match(head).captured(1).toLatin1();
-                requests.emplace_back(number, path, range);
-                if (hanging.contains(path))
-                    continue;
-                const QByteArray body =
-                    path.contains("big") ? QByteArray(4 << 20, 'G') : "G200 " + path.toLatin1() + " " + range;
-                socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
-                              + body);
-            }
-        });
-    }
-
-    QSslServer server_;
-    std::map<QSslSocket*, QByteArray> in_;
-};
 
 // A connection of the stand-in media core (or of a stranger).
 struct Peer {
@@ -112,9 +53,8 @@ protected:
     void SetUp() override
     {
         kovra_test::qtApp();
-        host = std::make_unique<Host>(dir.path());
-        relay = std::make_unique<LoopbackHttpRelay>(host->authority(), QStringList{kPlaylist}, limits);
-        const QUrl routed(relay->route("https://" + host->authority() + kPlaylist));
+        relay = std::make_unique<LoopbackHttpRelay>(host.authority(), QStringList{kPlaylist}, limits);
+        const QUrl routed(relay->route("https://" + host.authority() + kPlaylist));
         ASSERT_EQ(routed.host(), "127.0.0.1");
         port = quint16(routed.port());
         prefix = routed.path().chopped(kPlaylist.size()).toLatin1();
@@ -123,16 +63,21 @@ protected:
     {
         return "GET " + path + " HTTP/1.1\r\nHost: x\r\n" + extra + "\r\n";
     }
-    int requestsFor(const QString& path) const
-    {
-        return int(std::count_if(host->requests.begin(), host->requests.end(),
-                                 [&](const auto& r) { return std::get<1>(r) == path; }));
-    }
+    int requestsFor(const QString& path) const { return int(requested.count(path)); }
 
-    QTemporaryDir dir;
-    kovra_test::ScopedEnv trust{"SSL_CERT_FILE", (dir.path() + "/cert.pem").toLocal8Bit()};
+    // The stream host: answers "G200 <path> <Range>" (G, as MPEG-TS begins), or hangs where told.
+    QSet<QString> hanging;
+    QStringList requested;
+    kovra_test::WebHost host{[this](const QString& path, const QString& head) {
+        static const QRegularExpression kRange(QStringLiteral("\r\nRange: ([^\r]*)"),
+                                               QRegularExpression::CaseInsensitiveOption);
+        requested << path;
+        const QByteArray range = kRange.match(head).captured(1).toLatin1();
+        const QByteArray body =
+            path.contains("big") ? QByteArray(4 << 20, 'G') : "G200 " + path.toLatin1() + " " + range;
+        return hanging.contains(path) ? QByteArray() : kovra_test::httpReply("200 OK", body);
+    }};
     HttpRelayLimits limits{.retryAfter = 400ms, .stall = 1500ms, .head = 700ms, .maxConnections = 6};
-    std::unique_ptr<Host> host;
     std::unique_ptr<LoopbackHttpRelay> relay;
     quint16 port = 0;
     QByteArray prefix;
@@ -145,18 +90,17 @@ TEST_F(Relay, OnlyTheChannelsFilesAndAPlainRangeGoOn)
     EXPECT_TRUE(peer.send(get(segment, "Range: bytes=5-\r\n")).reply().endsWith("200 /radio_a/kovra_a_1.ts bytes=5-"));
     // A range of any other shape is not passed on; the file comes whole.
     EXPECT_TRUE(peer.send(get(segment, "Range: bytes=1-2,4-5\r\n")).reply().endsWith("kovra_a_1.ts "));
-    for (const char* path :
-         {"/radio_a/.", "/radio_a/..", "/radio_a/.hidden", "/radio_b/kovra_b.m3u8", "/radio_a//x", "/radio_a/%2e%2e"}) {
+    const QByteArray wrongToken = "/" + QByteArray(32, '0');
+    for (const QByteArray& path :
+         {prefix + "/radio_a/.", prefix + "/radio_a/..", prefix + "/radio_a/.hidden", prefix + "/radio_b/kovra_b.m3u8",
+          prefix + "/radio_a//x", prefix + "/radio_a/%2e%2e", wrongToken + "/radio_a/kovra_a.m3u8"}) {
         Peer other(port);
-        EXPECT_TRUE(other.send(get(prefix + path)).reply().startsWith("HTTP/1.1 404")) << path;
+        EXPECT_TRUE(other.send(get(path)).reply().startsWith("HTTP/1.1 404")) << path.toStdString();
     }
-    Peer wrongToken(port);
-    EXPECT_TRUE(
-        wrongToken.send(get("/" + QByteArray(32, '0') + "/radio_a/kovra_a.m3u8")).reply().startsWith("HTTP/1.1 404"));
     // A bare CR could start a header line of its own upstream: the request is refused.
     Peer smuggler(port);
     EXPECT_TRUE(smuggler.send(get(segment, "Range: bytes=0-\rX-Evil: 1\r\n")).reply().startsWith("HTTP/1.1 400"));
-    EXPECT_EQ(host->requests.size() - requestsFor(kPlaylist), 2u);
+    EXPECT_EQ(requested.size() - requestsFor(kPlaylist), 2);
 }
 
 // That a host back from a hang is heard again at once, on connections that do not queue behind
@@ -166,12 +110,12 @@ TEST_F(Relay, AHungHostIsAskedAgainOnFreshConnectionsAndGivenUpWithoutProgress)
     const QString segment = QStringLiteral("/radio_a/kovra_a_2.ts");
     Peer peer(port);
     ASSERT_TRUE(peer.send(get(prefix + "/radio_a/kovra_a_1.ts")).reply().startsWith("HTTP/1.1 200"));
-    const int before = host->opened;
+    const int before = host.opened;
     // Hung: asked again on new connections, and the media core told it failed once nothing moved.
-    host->hanging.insert(segment);
+    hanging.insert(segment);
     EXPECT_TRUE(peer.send(get(prefix + segment.toLatin1())).reply().startsWith("HTTP/1.1 504"));
     EXPECT_GE(requestsFor(segment), 3);
-    EXPECT_GE(host->opened - before, 3);
+    EXPECT_GE(host.opened - before, 3);
 }
 
 TEST_F(Relay, AReaderThatTakesNoMoreForAWhileIsNotTakenForAHungHost)
@@ -193,13 +137,13 @@ TEST_F(Relay, AFetchNobodyWaitsForIsCancelled)
         if (path == kPlaylist) {
             ASSERT_TRUE(peer->send(get(prefix + path.toLatin1())).reply().startsWith("HTTP/1.1 200"));
         }
-        host->hanging.insert(path);
-        const int asked = requestsFor(path), closed = host->closed;
+        hanging.insert(path);
+        const int asked = requestsFor(path), closed = host.closed;
         peer->send(get(prefix + path.toLatin1()));
         runUntil([&] { return requestsFor(path) > asked; });
         peer.reset();
         // Well before the relay would give up by itself.
-        EXPECT_TRUE(runUntil([&] { return host->closed > closed; }, 1000)) << path.toStdString();
+        EXPECT_TRUE(runUntil([&] { return host.closed > closed; }, 1000)) << path.toStdString();
     }
 }
 

@@ -2,21 +2,15 @@
 #include "src/AppDelegate.h"
 #include "tests/fixtures/World.h"
 
-TEST_F(World, MediaCommandsAnswerBeforeTheTrayExists)
+// What one launch shows is the real binary's (test_tray_lifecycle.py, test_hotkeys.py).
+TEST_F(World, MediaCommandsAnswerBeforeTheTrayAndAStrayLaunchNoticeMakesNoSecondTrayNorPlays)
 {
     AppDelegate delegate;
     EXPECT_TRUE(statusBar.items.empty());
     EXPECT_EQ(commands.playCommand().invoke(), platform::RemoteCommandHandlerStatus::CommandFailed);
     EXPECT_EQ(commands.pauseCommand().invoke(), platform::RemoteCommandHandlerStatus::Success);
-}
-
-// What one launch shows is the real binary's (test_tray_lifecycle.py, test_hotkeys.py).
-TEST_F(World, AStrayLaunchNoticeOrTheAlertAnswerMakesNoSecondTrayNorPlays)
-{
-    AppDelegate delegate;
-    d.application->setDelegate(&delegate);
-    d.application->run();
-    d.notifications->completions.at(0)(false, "denied");
+    delegate.applicationDidFinishLaunching();
+    notifications.completions.at(0)(false, "denied");
     delegate.applicationDidFinishLaunching();
     EXPECT_TRUE(media.players.empty());
     ASSERT_EQ(statusBar.items.size(), 1u);

@@ -52,28 +52,25 @@ TEST_F(ReconnectPolicyTest, TenSecondsOfSoundEndTheOutageButShortBurstsDoNot)
 
 TEST_F(ReconnectPolicyTest, OnlyAttemptsThatWaitOutTheirTimeoutGetMorePatientConnections)
 {
-    // Fails one attempt `took` after it started.
+    // Fails one attempt `took` after it started; the connection timeout of the next one.
     const auto attempt = [this](std::chrono::milliseconds took) {
         policy.attempting();
         now += took;
         now += policy.nextDelay();
+        return policy.connectionTimeout();
     };
     EXPECT_EQ(policy.connectionTimeout(), 3s);
     for (int i = 0; i < 10; ++i)
-        attempt(50ms);
-    EXPECT_EQ(policy.connectionTimeout(), 3s) << "quick refusals say nothing of the link";
-    attempt(3s);
-    EXPECT_EQ(policy.connectionTimeout(), 6s);
-    attempt(1s);
-    EXPECT_EQ(policy.connectionTimeout(), 6s);
+        EXPECT_EQ(attempt(50ms), 3s) << "quick refusals say nothing of the link";
+    EXPECT_EQ(attempt(3s), 6s);
+    EXPECT_EQ(attempt(1s), 6s);
     policy.attempting();
     policy.answered();
     now += 7s;
     policy.nextDelay();
     EXPECT_EQ(policy.connectionTimeout(), 6s) << "a stream that opened and then played nothing was not slow";
     attempt(6s);
-    attempt(12s);
-    EXPECT_EQ(policy.connectionTimeout(), 12s);
+    EXPECT_EQ(attempt(12s), 12s);
     policy.attempting();
     policy.sounding();
     now += 20s;
