@@ -14,8 +14,6 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "fixtures"))
 import procutil  # noqa: E402
 from procutil import proc_ctxt, proc_rss  # noqa: E402,F401  (the readings the tests take too)
 
-procutil.ensure_debian_python()
-
 import dbus  # noqa: E402
 
 from trayhost import _node, find_child  # noqa: E402

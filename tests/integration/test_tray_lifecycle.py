@@ -9,7 +9,6 @@ from kovratest import CHANNEL_NAMES, visible_entries  # noqa: E402
 
 
 class TrayLifecycle(kovratest.SessionTest):
-    session_options = {"audio": False}
 
     def test_first_run_menu_and_icon_and_a_second_launch_leaves_them_alone(self):
         # The layout itself is MenuManagerTest's; here, that it reaches a host over dbusmenu whole.

@@ -18,7 +18,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "fixtures"))
 import procutil  # noqa: E402
 
-procutil.ensure_debian_python()
 from kovratest import CHANNEL_IDS, CHANNEL_NAMES, channel_entries, checked_channels, mpris_state  # noqa: E402
 from procutil import proc_rss  # noqa: E402
 from session import Session  # noqa: E402
