@@ -101,11 +101,10 @@ void HttpRelayFetch::dispose()
 
 void HttpRelayFetch::abandon(QNetworkReply* reply)
 {
-    // Nothing of an abandoned reply is read again, and it ends only once: one that has already
-    // failed (before its end is delivered) must not be aborted, which would fail it a second time.
+    // Nothing of an abandoned reply is read again. It is not aborted: an error the network thread
+    // has already sent would reach it after the abort's own and fail it a second time. Its
+    // destruction stops the transfer instead, and drops whatever the thread still sends it.
     reply->disconnect(this);
-    if (!reply->isFinished() && reply->error() == QNetworkReply::NoError)
-        reply->abort();
     reply->deleteLater();
 }
 
