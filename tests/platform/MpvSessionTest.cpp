@@ -191,6 +191,20 @@ TEST(MpvSession, TransitionsOnSleepNetworkStallPauseFailureAndSilence)
          false,
          {"failed"},
          [](MpvSessionTiming& t) { t.openingQuiet = 10ms; }},
+        {"an open after silence is opened once more only, however often it goes quiet before it sounds",
+         Opened,
+         [](Session& s) {
+             runUntil([&] { return s->failed(); });
+             tellSounding(0, {MPV_EVENT_FILE_LOADED, 0, 0, nullptr}), loads(2);
+             runUntil([] { return false; }, 100); // quiet again while the link is slow
+             tellSounding(0, {MPV_EVENT_FILE_LOADED, 0, 0, nullptr});
+             runUntil([] { return FakeCore::events.empty(); });
+         },
+         State::Opened,
+         1,
+         false,
+         {"failed"},
+         [](MpvSessionTiming& t) { t.openingQuiet = 10ms; }},
         {"refused loads, retried until heard", Opened, [](Session& s) { loads(3), soundAgain(s); }, State::Playing, 2,
          false, back, [](MpvSessionTiming&) { FakeCore::refusals = 2; }},
     };

@@ -312,7 +312,6 @@ void MpvSession::wentQuiet()
         return;
     qCDebug(lcMedia) << "silent; not counted as playing";
     tell(Heard::Silent);
-    edgeReopened_ = false;
     // A file that opened and plays nothing (garbage taken for its format) never will; one run dry may.
     if (state_ == State::Opened) {
         silence(State::Waiting);
@@ -393,6 +392,9 @@ void MpvSession::positionArrived(bool moved)
         clearFailure();
         return;
     }
+    // The outage is over only once it sounds: a link slower than the quiet limit, silent again
+    // before its reopened stream loads, would otherwise reopen it on every load and never play.
+    edgeReopened_ = false;
     tell(Heard::Sounding);
     quietTimer_.start(timing_.quiet);
 }

@@ -166,7 +166,8 @@ private:
     int64_t pausedAtBoot_ = 0;
     std::optional<int64_t> pausedConnectionCutAt_;
     // The stream was opened afresh because its audio came late (after an outage, at the live
-    // edge): once per outage, as a link too slow for the stream would run low again at any start.
+    // edge): once per outage, until it sounds again, as a link too slow for the stream would run
+    // low again at any start.
     bool edgeReopened_ = false;
 
     QTimer retryTimer_;    // Retrying
