@@ -180,17 +180,6 @@ TEST(MpvSession, TransitionsOnSleepNetworkStallPauseFailureAndSilence)
          [](MpvSessionTiming& t) { t.openingQuiet = 10ms; }},
         {"a stream that played well and ended is opened at once", Heard, [](Session&) { tellFailed(), loads(2); },
          State::Opening, 1, false, heard},
-        {"an open after silence is opened once more as its file loads",
-         Opened,
-         [](Session& s) {
-             runUntil([&] { return s->failed(); });
-             tellSounding(0, {MPV_EVENT_FILE_LOADED, 0, 0, nullptr}), loads(2);
-         },
-         State::Opening,
-         1,
-         false,
-         {"failed"},
-         [](MpvSessionTiming& t) { t.openingQuiet = 10ms; }},
         {"an open after silence is opened once more only, however often it goes quiet before it sounds",
          Opened,
          [](Session& s) {
