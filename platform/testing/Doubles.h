@@ -66,13 +66,43 @@ struct PlayerRecord : platform::MediaItem {
     std::vector<Seek> seeks;
 };
 
+// The player the engine hands out, which the units own; what it went through stays in its record.
+class FakeMediaPlayer : public platform::MediaPlayer {
+public:
+    explicit FakeMediaPlayer(std::shared_ptr<PlayerRecord> record) : record_(std::move(record)) {}
+    void play() override { setRate(1); }
+    void pause() override { setRate(0); }
+    float rate() const override { return record_->rate; }
+    std::shared_ptr<platform::MediaItem> currentItem() const override
+    {
+        return record_->hasCurrentItem ? record_ : nullptr;
+    }
+    platform::MediaTime currentTime() const override { return record_->currentTime; }
+    void seekToTime(platform::MediaTime time, platform::MediaTime before, platform::MediaTime after) override
+    {
+        record_->seeks.push_back({time, before, after});
+    }
+
+private:
+    void setRate(float rate)
+    {
+        ++mediaCalls;
+        record_->rate = rate;
+    }
+    std::shared_ptr<PlayerRecord> record_;
+};
+
 class FakeMediaEngine : public platform::MediaEngine {
 public:
     std::shared_ptr<platform::MediaItem> itemWithURL(const platform::URL&) override
     {
         return std::make_shared<PlayerRecord>();
     }
-    std::unique_ptr<platform::MediaPlayer> playerWithItem(std::shared_ptr<platform::MediaItem> item) override;
+    std::unique_ptr<platform::MediaPlayer> playerWithItem(std::shared_ptr<platform::MediaItem> item) override
+    {
+        ++mediaCalls;
+        return std::make_unique<FakeMediaPlayer>(players.emplace_back(std::dynamic_pointer_cast<PlayerRecord>(item)));
+    }
     std::shared_ptr<PlayerRecord> lastPlayer() const { return players.back(); }
 
     std::vector<std::shared_ptr<PlayerRecord>> players;
