@@ -53,16 +53,8 @@ class UpdateCheck : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        server.start("/usr/bin/python3", {"-m", "dbusmock", "--template", "notification_daemon", "--parameters",
-                                          R"({"capabilities": "body actions body-markup"})"});
         const auto* bus = QDBusConnection::sessionBus().interface();
-        ASSERT_TRUE(runUntil([&] { return bus->isServiceRegistered(kServer); }))
-            << server.readAllStandardError().toStdString();
-    }
-    void TearDown() override
-    {
-        server.terminate();
-        server.waitForFinished();
+        ASSERT_TRUE(runUntil([&] { return bus->isServiceRegistered(kServer); }));
     }
     QString url(const char* path) const { return "https://" + feed.authority() + path; }
 
@@ -96,7 +88,6 @@ protected:
                                                               << "us" << QVariantList{id, key});
     }
 
-    QProcess server;
     const QByteArray appcast =
         "<?xml version=\"1.0\"?><rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/"
         "xml-namespaces/sparkle\"><channel><item><enclosure url=\"https://dl.kovra.example/kovra-radio-"
@@ -113,6 +104,9 @@ protected:
         {"/missing", httpReply("404 Not Found", {})},
     };
     WebHost feed{[this](const QString& path, const QString&) { return replies.value(path); }};
+    kovra_test::Process server{"/usr/bin/python3",
+                               {"-m", "dbusmock", "--template", "notification_daemon", "--parameters",
+                                R"({"capabilities": "body actions body-markup"})"}};
 };
 
 TEST_F(UpdateCheck, OnlyVerifiedHttpsIsReadAndServersThatLieStallOrFloodEndInOneFailedResult)

@@ -9,17 +9,13 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <functional>
 #include <memory>
 #include <vector>
-
-#include <sys/prctl.h>
 
 using namespace platform;
 using platform::linux_impl::X11HotKeys;
@@ -27,28 +23,7 @@ using platform::linux_impl::X11HotKeys;
 namespace {
 
 using kovra_test::pressedSlots;
-
-// A helper process that dies with the test process, even when that one is killed.
-class Process : public QProcess {
-public:
-    Process(const QString& program, const QStringList& arguments)
-    {
-        setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        start(program, arguments);
-    }
-    ~Process() override
-    {
-        kill();
-        waitForFinished(5000);
-    }
-    QString line()
-    {
-        while (!canReadLine() && waitForReadyRead(15000)) {
-        }
-        return QString::fromUtf8(readLine()).trimmed();
-    }
-};
+using kovra_test::Process;
 
 class HotKeysOnX11 : public ::testing::Test {
 protected:
