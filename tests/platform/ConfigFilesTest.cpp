@@ -26,10 +26,13 @@ using platform::linux_impl::XdgAutostartLoginItem;
 
 namespace {
 
-// Runs `write` while the kernel refuses to let any file grow past a few bytes, as a full disk would.
+// Runs `write` while the kernel refuses to let any file grow past a few bytes, as a full disk would,
+// and checks that the file at `path` stays as it was with no temporary left beside it.
 template <class Write>
-auto underTinyFileSizeLimit(Write write)
+auto failingPartWay(const QString& path, Write write)
 {
+    const QByteArray before = kovra_test::readFile(path);
+    EXPECT_FALSE(before.isEmpty());
     rlimit saved{};
     EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -39,10 +42,10 @@ auto underTinyFileSizeLimit(Write write)
     auto result = write();
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(kovra_test::readFile(path), before);
+    EXPECT_EQ(QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden).size(), 1) << "a temporary was left behind";
     return result;
 }
-
-int filesIn(const QString& directory) { return int(QDir(directory).entryList(QDir::Files | QDir::Hidden).size()); }
 
 // Collects the process's warnings, where a store that cannot report through its return value says so.
 QStringList warnings;
@@ -138,12 +141,9 @@ TEST_F(AutostartLoginItem, AnEntryUnderTheOldNameKeepsItsStateAndIsNotLeftAsASec
 TEST_F(AutostartLoginItem, AWriteFailingPartWayKeepsTheOldEntryAndReportsFailure)
 {
     ASSERT_TRUE(item.registerService());
-    const QByteArray before = kovra_test::readFile(entryPath());
     // A long path makes the new entry longer than the old one in every case.
     XdgAutostartLoginItem longer(QStringLiteral("/opt/") + QString(200, u'k') + "/kovra-radio");
-    EXPECT_FALSE(underTinyFileSizeLimit([&] { return longer.registerService(); }));
-    EXPECT_EQ(kovra_test::readFile(entryPath()), before);
-    EXPECT_EQ(filesIn(QFileInfo(entryPath()).absolutePath()), 1) << "a temporary file was left behind";
+    EXPECT_FALSE(failingPartWay(entryPath(), [&] { return longer.registerService(); }));
     EXPECT_EQ(item.status(), LoginItemStatus::Enabled);
 }
 
@@ -227,17 +227,13 @@ TEST_F(UserDefaultsStore, AWriteFailingPartWayKeepsTheOldFileAndSaysSo)
 {
     JsonUserDefaults store(path);
     store.setObject({"velmora", "tarvesi", "nimo", "", ""}, "hotkeyChannels");
-    const QByteArray before = readFile();
-    ASSERT_FALSE(before.isEmpty());
     warnings.clear();
     const auto oldHandler = qInstallMessageHandler(collectWarning);
-    underTinyFileSizeLimit([&] {
+    failingPartWay(path, [&] {
         store.setObject({"nimo", "nimo", "nimo", "nimo", "nimo"}, "hotkeyChannels");
         return 0;
     });
     qInstallMessageHandler(oldHandler);
-    EXPECT_EQ(readFile(), before);
-    EXPECT_EQ(filesIn(home.path() + "/kovra-radio"), 1) << "a temporary file was left behind";
     EXPECT_EQ(warnings.size(), 1) << "the lost change went unreported";
 }
 
