@@ -48,7 +48,7 @@ class XfceTray(kovratest.DesktopTest):
             panel.click(*icon.center, button)
             s.audio.wait_for_channel(heard) if heard else s.audio.wait_for_silence()
         kovratest.wait_for_stream_volume(s, 90)
-        self.assertTrue(app.alive())
+        self.assertEqual(app.terminate(), 0, app.log())
 
     def test_status_notifier_item_in_the_panel(self):
         # As under XWayland (an X11 client in a Wayland session, where the X pointer does not follow
