@@ -17,16 +17,17 @@ class XfceTray(kovratest.DesktopTest):
         s, panel = self.start_desktop(XfcePanel, session_options=session_options)
         app, _ = self.start_app_in(panel, panel.icon_box, f"the Xfce panel ({path})", env=app_env)
         self.assertNotIn("No Icon set", app.log(), "the icon is shown only once it has an image")
-        return s, panel, app, panel.wait_for_icon()
+        return s, panel, app
 
     def assert_icon_fills_its_slot(self, panel):
-        # The icon the panel draws is as high as its slot nearly, and mostly the flag's blue.
+        # The icon the panel draws is as high as its slot nearly, and mostly the flag's blue; returns its box.
         box = panel.wait_for_icon()
         pixels = screenshot(panel.s, box)
         self.assert_fills_slot(box, panel.icon_size, "Xfce")
         r, g, b = (pixels[:, :, i].astype(int) for i in range(3))
         blue = np.count_nonzero((b > 90) & (b > r + 50) & (b > g + 30))
         self.assertGreater(blue, 0.4 * panel.icon_size ** 2, f"the flag's blue fills too little of {box}")
+        return box
 
     def choose(self, s, downs):
         s.run(["xdotool", "key", "--delay", "80", *["Down"] * downs, "Return"], check=True)
@@ -47,21 +48,20 @@ class XfceTray(kovratest.DesktopTest):
             panel.click(*icon.center, button)
             s.audio.wait_for_channel(heard) if heard else s.audio.wait_for_silence()
         kovratest.wait_for_stream_volume(s, 90)
-        self.assertTrue(app.alive())
+        self.assertEqual(app.terminate(), 0, app.log())
 
     def test_status_notifier_item_in_the_panel(self):
         # As under XWayland (an X11 client in a Wayland session, where the X pointer does not follow
         # clicks on the panel), only the host's word says where the icon was clicked.
-        s, panel, app, icon = self.start_panel_and_app("StatusNotifierItem",
-                                                       app_env={"WAYLAND_DISPLAY": "wayland-kovra-absent"})
+        s, panel, app = self.start_panel_and_app("StatusNotifierItem",
+                                                 app_env={"WAYLAND_DISPLAY": "wayland-kovra-absent"})
         items = panel.bus.get_object(WATCHER, "/StatusNotifierWatcher").Get(
             WATCHER, "RegisteredStatusNotifierItems", dbus_interface="org.freedesktop.DBus.Properties")
         self.assertEqual(len(items), 1, "the panel hosts our item")
         for size in (16, 22, 24):
             with self.subTest(size=size):
                 panel.set_icon_size(size)
-                self.assert_icon_fills_its_slot(panel)
-        icon = panel.wait_for_icon()
+                icon = self.assert_icon_fills_its_slot(panel)
 
         # The panel's own menu, built from the one we export, drawn on the (black) screen below the panel:
         # the second channel.
@@ -74,9 +74,9 @@ class XfceTray(kovratest.DesktopTest):
         self.use_our_menu_and_the_icons_buttons(s, panel, app, icon, "velmora")
 
     def test_xembed_icon_in_the_panel_when_no_watcher_is_on_the_bus(self):
-        s, panel, app, icon = self.start_panel_and_app("XEmbed", unowned_names=(WATCHER,))
+        s, panel, app = self.start_panel_and_app("XEmbed", unowned_names=(WATCHER,))
         self.assertNotIn(WATCHER, panel.bus.list_names())
-        self.assert_icon_fills_its_slot(panel)
+        icon = self.assert_icon_fills_its_slot(panel)
 
         self.use_our_menu_and_the_icons_buttons(s, panel, app, icon, "nimo")
 

@@ -22,7 +22,7 @@ class Inhibition(kovratest.SharedSessionTest):
     def setUp(self):
         super().setUp()
         self.portal = Portal(self.session)
-        self.addCleanup(self.portal.close)
+        self.addCleanup(self.portal.stop)
         self.addCleanup(self.session.broadcaster.clear_faults)
 
     def inhibitions(self):

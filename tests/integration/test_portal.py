@@ -19,7 +19,7 @@ class PortalShortcuts(kovratest.SharedSessionTest):
     def setUp(self):
         super().setUp()
         self.portal = Portal(self.session)
-        self.addCleanup(self.portal.close)
+        self.addCleanup(self.portal.stop)
 
     def start(self, mode, held=None):
         self.portal.configure(mode, held)
