@@ -48,7 +48,8 @@ class Playback(kovratest.SharedSessionTest):
         s.tray.wait_for_layout(lambda r: kovratest.checked_channels(r) == ["Kovra Tarvesi"], item=item)
         resumed_at = self.position()
         s.audio.wait_for_channel("tarvesi")
-        self.assertTrue(paused_at - 0.1 <= resumed_at < paused_at + 2.5, f"paused at {paused_at}, on at {resumed_at}")
+        self.assertTrue(paused_at - 0.1 <= resumed_at < paused_at + 2.5,
+                        f"paused at {paused_at}, on at {resumed_at}")
         self.assertEqual(kovratest.refetched_segments(s, "tarvesi", started), [])
 
     def assert_no_gap(self, seconds, what):
