@@ -169,15 +169,6 @@ class Faults(FaultSteps, kovratest.SharedSessionTest):
                 self.assert_back_by_itself(item, channel, f"opened into {mode} {scope}")
         self.assertTrue(any(r["status"] == 404 for r in s.broadcaster.requests("tarvesi", since=self.case_started)),
                         "the app asked for the playlist")
-        # Quick refusals for a while, then a short hang: the refusals said nothing of the link, so
-        # the connection timeout did not grow past what the hang can wait out.
-        s.broadcaster.set_fault("velmora", "404")
-        self.click_channel(item, "velmora")
-        s.audio.wait_for_silence()
-        self.assert_silent_but_chosen(app, item, "velmora", 12.0)
-        s.broadcaster.set_fault("velmora", "stall")
-        time.sleep(4)
-        self.assert_back_by_itself(item, "velmora", "404s then a hang")
 
     def test_a_server_that_fails_while_a_channel_plays_silences_it_until_it_serves_again(self):
         s = self.session
@@ -281,12 +272,12 @@ class Faults(FaultSteps, kovratest.SharedSessionTest):
 
     # -- hours of listening, and long pauses --------------------------------------------------------------
 
-    def test_hours_of_listening_hold_no_more_memory_than_the_first_minutes(self):
+    def test_hours_of_listening_and_many_reopenings_hold_no_more_memory_and_a_long_pause_stops_all_work(self):
         # The dense channel brings a 64 kbit/s stream's hour in 21 s: a minute of it is hours of listening.
         s = self.session
         s.broadcaster.set_dense("nimo")
         self.addCleanup(s.broadcaster.set_dense, "nimo", False)
-        app, item = self.start_app_with_menu()
+        app, item = self.start_app_with_menu(env={"KOVRA_LONG_PAUSE_SECONDS": "3"})
         self.play(item, "nimo")
         first, samples = proc_rss(app.pid) / 2**20, []
         for _ in range(12):
@@ -298,11 +289,7 @@ class Faults(FaultSteps, kovratest.SharedSessionTest):
         self.assertLess(samples[-1] - samples[5], 4, f"still growing: {samples}")
         s.audio.wait_for_channel("nimo", timeout=SOUND_TIMEOUT)
 
-    def test_reopening_a_stream_again_and_again_holds_no_more_memory(self):
         # Each reopening starts new threads in the media core; what they free must serve the next.
-        s = self.session
-        app, item = self.start_app_with_menu()
-        self.play(item, "nimo")
         samples = []
         for i in range(40):
             self.click_channel(item, CHANNEL_IDS[i % 2])
@@ -311,9 +298,6 @@ class Faults(FaultSteps, kovratest.SharedSessionTest):
         measured(f"40 reopenings: resident memory {[round(x) for x in samples[::5]]}; at the tenth", samples[9], "MiB")
         self.assertLess(max(samples[10:]) - samples[9], 8, f"resident MiB: {samples}")
 
-    def test_a_long_pause_stops_all_downloading_and_resuming_sounds_again(self):
-        s = self.session
-        app, item = self.start_app_with_menu(env={"KOVRA_LONG_PAUSE_SECONDS": "3"})
         self.play(item, "velmora")
         self.click_channel(item, "velmora")
         s.audio.wait_for_silence(timeout=SOUND_TIMEOUT)
@@ -360,7 +344,7 @@ class Faults(FaultSteps, kovratest.SharedSessionTest):
         first = self.session.broadcaster.requests(channel_id, "segment", mark[0])[0]["path"]
         self.assertGreaterEqual(segment_number(first), mark[1] - 4, f"resumed at {first}, the live edge was {mark[1]}")
 
-    def test_a_channel_playing_at_sleep_sounds_again_from_the_live_edge_once_the_network_is_back(self):
+    def test_after_sleep_a_playing_channel_sounds_from_the_live_edge_and_a_paused_one_waits_for_resume(self):
         s = self.session
         mocks, app, item = self.start_with_system_mocks()
         self.play(item, "tarvesi")
@@ -373,9 +357,6 @@ class Faults(FaultSteps, kovratest.SharedSessionTest):
         self.assert_from_live_edge("tarvesi", back)
         self.assert_menu_matches_player(item, "tarvesi")
 
-    def test_a_channel_paused_at_sleep_stays_silent_after_wake_and_plays_live_when_resumed(self):
-        s = self.session
-        mocks, app, item = self.start_with_system_mocks()
         self.play(item, "nimo")
         self.click_channel(item, "nimo")
         s.audio.wait_for_silence()
@@ -391,22 +372,7 @@ class Faults(FaultSteps, kovratest.SharedSessionTest):
         # segment still offered.
         self.assert_from_live_edge("nimo", mark)
 
-    def test_back_online_after_a_long_outage_the_channel_sounds_without_waiting_out_the_backoff(self):
-        s = self.session
-        mocks, app, item = self.start_with_system_mocks()
-        self.play(item, "velmora")
-        mocks.network(mocks.OFFLINE)
-        s.broadcaster.set_listening(False)
-        gone_at = s.audio.now()
-        # Past a minute the retries are half a minute apart.
-        procutil.wait_until(lambda: s.audio.now() - gone_at >= 65, 70, interval=0.5, message="65 s of outage")
-        self.assert_silent_but_chosen(app, item, "velmora", 0.5)
-        s.broadcaster.set_listening(True)
-        back = s.audio.now()
-        mocks.network(mocks.ONLINE)
-        self.wait_for_return("velmora", back, "back online after 65 s")
-
-    def test_a_switch_to_another_network_reopens_the_stream_and_a_connectivity_blip_does_not(self):
+    def test_a_network_switch_reopens_the_stream_a_blip_does_not_and_being_back_online_ends_the_backoff(self):
         s = self.session
         mocks, app, item = self.start_with_system_mocks()
         self.play(item, "tarvesi")
@@ -426,6 +392,17 @@ class Faults(FaultSteps, kovratest.SharedSessionTest):
         reopened = min(r["t"] for r in s.broadcaster.requests("tarvesi", "segment", switched) if r["path"] in again)
         measured("network switch: stream reopened after", reopened - switched)
         s.audio.wait_for_channel("tarvesi", SOUND_TIMEOUT)
+
+        mocks.network(mocks.OFFLINE)
+        s.broadcaster.set_listening(False)
+        gone_at = s.audio.now()
+        # Past a minute the retries are half a minute apart.
+        procutil.wait_until(lambda: s.audio.now() - gone_at >= 65, 70, interval=0.5, message="65 s of outage")
+        self.assert_silent_but_chosen(app, item, "tarvesi", 0.5)
+        s.broadcaster.set_listening(True)
+        back = s.audio.now()
+        mocks.network(mocks.ONLINE)
+        self.wait_for_return("tarvesi", back, "back online after 65 s")
 
     # -- quitting ----------------------------------------------------------------------------------------
 

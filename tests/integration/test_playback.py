@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # Steps of 15 s through the live stream, as the desktop's previous and next buttons take them: they
-# land where they should and stay inside what the player kept, without fetching anything again; and
-# the stream sounds without a gap after its first sound and after a step, at 2 s and 6 s segments.
+# land where they should and stay inside what the player kept, without fetching anything again, as
+# does a pause and resume from the menu; and the stream sounds without a gap after its first sound
+# and after a step, at 2 s and 6 s segments.
 import time
 
 import kovratest  # noqa: E402
@@ -35,8 +36,21 @@ class Playback(kovratest.SharedSessionTest):
         # Back near the live edge, a step forward goes no nearer than the stream can play without running dry.
         s.run(["playerctl", "-p", "kovra_radio", "next"], check=True)
         self.assert_no_gap(6, "a step forward at the live edge")
-        self.assertEqual(kovratest.refetched_segments(s, "tarvesi", started), [])
         self.assertEqual(kovratest.checked_channels(s.tray.layout(item)), ["Kovra Tarvesi"])
+
+        # A click on the playing channel pauses it, another resumes the same stream: the position
+        # goes on from where it stood.
+        s.tray.click(["Kovra Tarvesi"], item=item)
+        self.wait_until_playing(None, item)
+        paused_at = self.position()
+        s.audio.assert_silent(4)  # long enough that a stream opened afresh would be seconds further on
+        s.tray.click(["Kovra Tarvesi"], item=item)
+        s.tray.wait_for_layout(lambda r: kovratest.checked_channels(r) == ["Kovra Tarvesi"], item=item)
+        resumed_at = self.position()
+        s.audio.wait_for_channel("tarvesi")
+        self.assertTrue(paused_at - 0.1 <= resumed_at < paused_at + 2.5,
+                        f"paused at {paused_at}, on at {resumed_at}")
+        self.assertEqual(kovratest.refetched_segments(s, "tarvesi", started), [])
 
     def assert_no_gap(self, seconds, what):
         gap = self.session.audio.longest_gap(self.session.audio.record(seconds))
