@@ -12,7 +12,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "fixtures"))
 import procutil  # noqa: E402
-from procutil import proc_ctxt, proc_rss  # noqa: E402,F401  (the readings the tests take too)
+from procutil import proc_rss, thread_switches, wakeups_between  # noqa: E402,F401  (the readings the tests take too)
 
 import dbus  # noqa: E402
 

@@ -12,7 +12,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from players import (CHANNELS, ENGINE_OPTIONS, MPRIS_NAME, NAMES, Mpv, Ours, log, med, ms,  # noqa: E402
-                     proc_cpu, proc_ctxt, proc_rss, proc_rss_split, proc_threads, thread_ctxt)
+                     proc_cpu, proc_rss, proc_rss_split, proc_threads, thread_ctxt, thread_switches,
+                     wakeups_between)
 import procutil  # noqa: E402
 import onset  # noqa: E402
 from report import machine, report  # noqa: E402
@@ -143,11 +144,12 @@ class Bench:
 
     def idle_footprint(self, key, seconds=10):
         pid = self.ours.pid
-        c0, cpu0, t0, th0 = proc_ctxt(pid), proc_cpu(pid), time.monotonic(), thread_ctxt(pid)
+        c0, cpu0, t0, th0 = thread_switches(pid), proc_cpu(pid), time.monotonic(), thread_ctxt(pid)
         time.sleep(seconds if not self.quick else 5)
-        c1, cpu1, t1, th1 = proc_ctxt(pid), proc_cpu(pid), time.monotonic(), thread_ctxt(pid)
+        c1, cpu1, t1, th1 = thread_switches(pid), proc_cpu(pid), time.monotonic(), thread_ctxt(pid)
         per_thread = {k: round((v - th0.get(k, 0)) / (t1 - t0), 2) for k, v in th1.items() if v != th0.get(k, 0)}
-        self.r[key] = {"rss": proc_rss(pid), "wakeups_per_s": (c1 - c0) / (t1 - t0),
+        self.r[key] = {"rss": proc_rss(pid), "wakeups_per_s": wakeups_between(c0, c1) / (t1 - t0),
+                       "threads_ended": len(set(c0) - set(c1)),
                        "cpu_percent": 100 * (cpu1 - cpu0) / (t1 - t0), "threads": proc_threads(pid)}
         self.r[key].update({k.lower(): v for k, v in proc_rss_split(pid).items()})
         self.r[key + "_threads"] = per_thread

@@ -19,7 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import kovratest  # noqa: E402
 import procutil  # noqa: E402
 from kovratest import CHANNEL_IDS, CHANNEL_NAMES, checked_channels  # noqa: E402
-from procutil import proc_ctxt as wakeups, proc_rss  # noqa: E402
+from procutil import proc_rss, thread_switches, wakeups_between  # noqa: E402
 
 # Sanitizer builds and loaded CI machines run everything several times slower.
 SLOW = float(os.environ.get("KOVRA_TEST_SLOW_FACTOR", "3" if os.environ.get("KOVRA_TEST_SLOW") else "1"))
@@ -306,9 +306,9 @@ class Faults(FaultSteps, kovratest.SharedSessionTest):
         quiet_for = 2 * s.broadcaster.segment_seconds + 0.5
         procutil.wait_until(lambda: not s.broadcaster.requests("velmora", since=time.monotonic() - quiet_for),
                             20 * SLOW, interval=0.5, message="the paused stream to be dropped")
-        quiet, before = time.monotonic(), wakeups(app.pid)
+        quiet, before = time.monotonic(), thread_switches(app.pid)
         time.sleep(10)
-        rate = (wakeups(app.pid) - before) / (time.monotonic() - quiet)
+        rate = wakeups_between(before, thread_switches(app.pid)) / (time.monotonic() - quiet)
         measured("long pause: wakeups", rate, "/s")
         self.assertEqual(s.broadcaster.requests("velmora", since=quiet), [])
         self.assertLess(rate, 1.0, "the paused process keeps waking up")
