@@ -27,13 +27,7 @@ std::string slotName(const HotkeyManager& hotkeys, long slot)
 } // namespace
 
 MenuManager::MenuManager(std::shared_ptr<platform::StatusItem> statusItem, std::shared_ptr<AudioPlayer> audioPlayer)
-    : MenuManager(std::move(statusItem), std::move(audioPlayer), KovraChannel::allChannels)
-{
-}
-
-MenuManager::MenuManager(std::shared_ptr<platform::StatusItem> statusItem, std::shared_ptr<AudioPlayer> audioPlayer,
-                         std::vector<KovraChannel> channels)
-    : hotkeyManager(HotkeyManager::create()), channels(std::move(channels)), statusItem(std::move(statusItem)),
+    : hotkeyManager(HotkeyManager::create()), channels(KovraChannel::allChannels), statusItem(std::move(statusItem)),
       audioPlayer(std::move(audioPlayer)), updaterController(platform::UpdaterFactory::shared().makeController(true))
 {
     weakSelf_ = std::shared_ptr<MenuManager>(lifetime_, this);

@@ -24,9 +24,6 @@ public:
     static constexpr long slotTagStride = 100000;
 
     MenuManager(std::shared_ptr<platform::StatusItem> statusItem, std::shared_ptr<AudioPlayer> audioPlayer);
-    // The same, over a catalogue of the caller's choosing instead of the built-in one.
-    MenuManager(std::shared_ptr<platform::StatusItem> statusItem, std::shared_ptr<AudioPlayer> audioPlayer,
-                std::vector<KovraChannel> channels);
     MenuManager(const MenuManager&) = delete;
     MenuManager& operator=(const MenuManager&) = delete;
 
